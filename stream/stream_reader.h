@@ -1,5 +1,5 @@
 #pragma once
-// Finds the sample data in a track's stream and plays it as 16-bit stereo.
+// Finds the sample data in a track's stream and turns it into 16-bit stereo.
 #include <array>
 #include <cstdint>
 
@@ -11,7 +11,25 @@ extern std::array<std::uint8_t, StreamBlockSize + StreamTailSize> StreamBuffer;
 
 // One batch: left and right samples interleaved, 4096 frames.
 inline constexpr std::int32_t SampleBatchSize = 8192;
+inline constexpr std::uint32_t SampleBatchBytes = SampleBatchSize * sizeof(std::int16_t);
 extern std::array<std::int16_t, SampleBatchSize> SampleBuffer;
+// Samples in SampleBuffer so far, always even.
+extern std::int32_t SampleCount;
 
-// Plays the open track to its end, or until a key is pressed.
+enum class StreamStart {
+    Ready,     // the stream starts 8 bytes after the "DATA" tag
+    NoBlocks,  // the track has no block at all
+    NoDataTag, // the first block holds no "DATA" tag
+};
+
+// Fetches the first block and finds where the samples begin.
+StreamStart beginStream();
+
+// Fills SampleBuffer with the next batch, starting from an empty one, and
+// returns SampleCount: SampleBatchSize for a full batch, fewer once the track's
+// blocks are exhausted (those are the data's last samples).
+std::int32_t fillBatch();
+
+// Plays the open track to its end, or until a key is pressed; a track that
+// cannot be played ends the program with its message.
 void playStream();

@@ -1,0 +1,56 @@
+#include "bundle/fetch_block.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "bundle/track.h"
+#include "codec/decoders.h"
+
+std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
+    // Shown before the end test and before the index advances: fetching block
+    // i shows i/count, and the call that finds no block left shows count/count.
+    std::printf("\b\b\b\b\b\b\b\b\b\b\b\b\b%6d/%6d", Blocks.nextIndex, Blocks.count);
+
+    const std::int32_t index = Blocks.nextIndex;
+    // The index advances also on the call that finds no block; it stops one
+    // past the end so that further calls cannot overflow it.
+    if (index <= Blocks.count) {
+        ++Blocks.nextIndex;
+    }
+    if (index > Blocks.count - 1) {
+        return -1;
+    }
+
+    fseeko(BundleFile, static_cast<off_t>(Blocks.absoluteOffset[index]), SEEK_SET);
+    BlockInputBuffer.fill(0);
+    // A stored size beyond the input buffer (or one from a field at or above
+    // 2^31, which reads negative) is cut to what the buffer holds.
+    const std::uint32_t storedSize = static_cast<std::uint32_t>(Blocks.storedSize[index]);
+    const std::size_t wanted = std::min<std::uint32_t>(storedSize, BlockInputSize);
+    const auto bytesRead =
+        static_cast<std::int32_t>(std::fread(BlockInputBuffer.data(), 1, wanted, BundleFile));
+
+    const std::uint8_t* result = DecodeBuffer.data();
+    std::int32_t length = 0;
+    switch (Blocks.codec[index]) {
+    case Codec10:
+        length = decodeCodec10(bytesRead);
+        break;
+    case Codec11:
+        length = decodeCodec11(bytesRead);
+        break;
+    case Codec12:
+        length = decodeCodec12(bytesRead);
+        break;
+    default:
+        result = BlockInputBuffer.data();
+        length = bytesRead;
+        break;
+    }
+    // The stream reader uses 8192 bytes of a block; anything past them is cut.
+    // A block the decoder found damaged still delivers what it decoded.
+    length = std::clamp(length, 0, StreamBlockSize);
+    std::memcpy(destination.data(), result, static_cast<std::size_t>(length));
+    return 0;
+}

@@ -1,0 +1,130 @@
+#include "stream/stream_reader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+
+#include "audio/wave_ring.h"
+#include "platform/console_keys.h"
+
+std::array<std::uint8_t, StreamBlockSize + StreamTailSize> StreamBuffer{};
+std::array<std::int16_t, SampleBatchSize> SampleBuffer{};
+std::int32_t SampleCount = 0;
+
+namespace {
+
+// Next byte to take from StreamBuffer; StreamBlockSize or more: block used up.
+std::int32_t StreamPosition = 0;
+bool StreamEnded = false;
+
+constexpr std::span<std::uint8_t, StreamBlockSize> currentBlock() {
+    return std::span<std::uint8_t, StreamBlockSize>(StreamBuffer.data(), StreamBlockSize);
+}
+
+// A 12-bit value offset by 2048, widened to 16 bits.
+constexpr std::int16_t widen(std::uint32_t value) {
+    return static_cast<std::int16_t>((static_cast<std::int32_t>(value) - 2048) * 16);
+}
+
+void storeTriple(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2) {
+    SampleBuffer[static_cast<std::size_t>(SampleCount)] = widen((b1 & 0x0Fu) * 256u + b0);
+    SampleBuffer[static_cast<std::size_t>(SampleCount) + 1] = widen((b1 & 0xF0u) * 16u + b2);
+    SampleCount += 2;
+}
+
+// Takes the next stream byte, fetching the next block first when the current
+// one is used up; false at the end of the track's blocks.
+bool takeByte(std::uint8_t& byte) {
+    if (StreamPosition >= StreamBlockSize) {
+        if (fetchBlock(currentBlock()) != 0) {
+            StreamEnded = true;
+            return false;
+        }
+        StreamPosition = 0;
+    }
+    byte = StreamBuffer[static_cast<std::size_t>(StreamPosition)];
+    ++StreamPosition;
+    return true;
+}
+
+} // namespace
+
+StreamStart beginStream() {
+    StreamPosition = 0;
+    SampleCount = 0;
+    StreamEnded = false;
+    if (fetchBlock(currentBlock()) != 0) {
+        return StreamStart::NoBlocks;
+    }
+    // The zero tail after the block never matches, so a tag can start at 8188
+    // at the latest; the first match wins.
+    std::int32_t tag = -1;
+    for (std::int32_t p = 0; p < StreamBlockSize; ++p) {
+        const auto at = static_cast<std::size_t>(p);
+        if (StreamBuffer[at] == 'D' && StreamBuffer[at + 1] == 'A' && StreamBuffer[at + 2] == 'T' &&
+            StreamBuffer[at + 3] == 'A') {
+            tag = p;
+            break;
+        }
+    }
+    if (tag < 0 || tag > StreamBlockSize - 2) {
+        return StreamStart::NoDataTag;
+    }
+    // The tag and the four bytes after it are skipped. A start past the block
+    // begins at byte 0 of the next one.
+    StreamPosition = tag + 8;
+    return StreamStart::Ready;
+}
+
+std::int32_t fillBatch() {
+    SampleCount = 0;
+    while (SampleCount < SampleBatchSize && !StreamEnded) {
+        // Whole triples inside the current block go straight through...
+        const std::int32_t inBlock = std::max(0, (StreamBlockSize - StreamPosition) / 3);
+        const std::int32_t room = (SampleBatchSize - SampleCount) / 2;
+        const std::int32_t triples = std::min(inBlock, room);
+        const std::uint8_t* bytes = StreamBuffer.data() + StreamPosition;
+        for (std::int32_t t = 0; t < triples; ++t, bytes += 3) {
+            storeTriple(bytes[0], bytes[1], bytes[2]);
+        }
+        StreamPosition += 3 * triples;
+        if (SampleCount == SampleBatchSize) {
+            break;
+        }
+        // ...and one that straddles the block boundary takes its bytes one at
+        // a time, fetching the next block when its first byte is needed.
+        std::uint8_t b0 = 0;
+        std::uint8_t b1 = 0;
+        std::uint8_t b2 = 0;
+        if (takeByte(b0) && takeByte(b1) && takeByte(b2)) {
+            storeTriple(b0, b1, b2);
+        }
+    }
+    return SampleCount;
+}
+
+void playStream() {
+    switch (beginStream()) {
+    case StreamStart::NoBlocks:
+        std::exit(1);
+    case StreamStart::NoDataTag:
+        std::printf("No DATA chunk found.\n");
+        std::exit(1);
+    case StreamStart::Ready:
+        break;
+    }
+    waveRingOpen();
+    // A partial batch at the end of the data is not played.
+    while (fillBatch() == SampleBatchSize) {
+        waveRingSubmit(SampleBuffer.data(), SampleBatchBytes);
+        SampleCount = 0;
+        if (keyWaiting()) {
+            while (keyWaiting()) {
+                readKey();
+            }
+            waveRingStop();
+            return;
+        }
+    }
+}

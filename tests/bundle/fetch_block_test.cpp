@@ -1,0 +1,147 @@
+#include "bundle/fetch_block.h"
+
+#include <algorithm>
+#include <array>
+#include <gtest/gtest.h>
+#include <string>
+
+#include "bundle/track.h"
+#include "codec/decoders.h"
+#include "tests/support/run_program.h"
+#include "tests/support/test_bundle.h"
+
+namespace {
+
+std::string progress(int index, int count) {
+    char text[64];
+    std::snprintf(text, sizeof text, "\b\b\b\b\b\b\b\b\b\b\b\b\b%6d/%6d", index, count);
+    return text;
+}
+
+// Four literals and the end marker: codec 10 turns them into A0 10 FA AA.
+const Bytes FourLiterals{0x2F, 0x00, 0x0A, 0x14, 0x1E, 0x28, 0x00, 0x00, 0x00};
+
+class FetchBlock : public testing::Test {
+  protected:
+    void SetUp() override {
+        path = makeTempDir() + "/zelvormusic.bun";
+        Destination.fill(0x5A);
+    }
+    void TearDown() override {
+        if (BundleFile != nullptr) {
+            std::fclose(BundleFile);
+            BundleFile = nullptr;
+        }
+    }
+
+    void open(const Bytes& image) {
+        writeFile(path, image);
+        testing::internal::CaptureStdout();
+        openTrack(path.c_str(), 0x20);
+        testing::internal::GetCapturedStdout();
+    }
+
+    std::int32_t fetch() {
+        testing::internal::CaptureStdout();
+        const std::int32_t result = fetchBlock(Destination);
+        printed = testing::internal::GetCapturedStdout();
+        return result;
+    }
+
+    std::string path;
+    std::string printed;
+    std::array<std::uint8_t, StreamBlockSize> Destination{};
+};
+
+TEST_F(FetchBlock, WalksTheTableWithProgressAndEndsWithMinusOne) {
+    Bytes image;
+    placeTrack(image, 0x20, {{Bytes(10, 1), 0}, {Bytes(10, 2), 0}, {Bytes(10, 3), 0}});
+    open(image);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(fetch(), 0);
+        EXPECT_EQ(printed, progress(i, 3));
+        EXPECT_EQ(Destination[0], i + 1);
+    }
+    EXPECT_EQ(fetch(), -1);
+    EXPECT_EQ(printed, progress(3, 3));
+    EXPECT_EQ(printed, "\b\b\b\b\b\b\b\b\b\b\b\b\b     3/     3");
+}
+
+TEST_F(FetchBlock, TrackWithoutBlocksEndsAtOnce) {
+    Bytes image;
+    placeTrack(image, 0x20, {});
+    open(image);
+    EXPECT_EQ(fetch(), -1);
+    EXPECT_EQ(printed, "\b\b\b\b\b\b\b\b\b\b\b\b\b     0/     0");
+    EXPECT_TRUE(std::all_of(Destination.begin(), Destination.end(), [](auto b) { return b == 0x5A; }));
+}
+
+TEST_F(FetchBlock, DeliversRawAndDecodedBlocksForTheirLength) {
+    Bytes raw(StreamBlockSize);
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        raw[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    }
+    Bytes image;
+    placeTrack(image, 0x20, {{raw, 0}, {FourLiterals, 10}, {FourLiterals, 11}, {FourLiterals, 12}});
+    open(image);
+
+    ASSERT_EQ(fetch(), 0);
+    EXPECT_TRUE(std::equal(raw.begin(), raw.end(), Destination.begin()));
+
+    // A decoded block replaces exactly its L bytes; the rest keeps the raw block.
+    const struct {
+        Bytes expected;
+    } decoded[] = {{{0xA0, 0x10, 0xFA, 0xAA}}, {{0x05, 0xA0, 0xEA, 0x01}}, {{0xAA, 0xA0, 0x00, 0x1E}}};
+    for (const auto& d : decoded) {
+        ASSERT_EQ(fetch(), 0);
+        EXPECT_EQ(Bytes(Destination.begin(), Destination.begin() + 4), d.expected);
+        EXPECT_TRUE(std::equal(raw.begin() + 4, raw.end(), Destination.begin() + 4));
+    }
+}
+
+TEST_F(FetchBlock, ShortReadPassesOnlyTheBytesRead) {
+    // Block 0 fills the input buffer with 0xAB; block 1 claims 100 bytes but
+    // the bundle ends 20 bytes into it.
+    Bytes image;
+    placeTrack(image, 0x20, {{Bytes(300, 0xAB), 0}, {Bytes(20, 0xCD), 0}});
+    Bytes entry = tableEntry(16 + 32 + 300, 100, 0);
+    std::copy(entry.begin(), entry.end(), image.begin() + 0x20 + 32);
+    open(image);
+
+    ASSERT_EQ(fetch(), 0);
+    ASSERT_EQ(fetch(), 0);
+    EXPECT_TRUE(std::all_of(Destination.begin(), Destination.begin() + 20, [](auto b) { return b == 0xCD; }));
+    EXPECT_TRUE(std::all_of(Destination.begin() + 20, Destination.begin() + 300, [](auto b) { return b == 0xAB; }));
+    EXPECT_TRUE(std::all_of(BlockInputBuffer.begin() + 20, BlockInputBuffer.end(), [](auto b) { return b == 0; }));
+}
+
+TEST_F(FetchBlock, OversizedAndNegativeSizesAndFarOffsetsStayInBounds) {
+    // One raw block of 200000 bytes in the file; the table points at it with
+    // sizes and offsets that do not fit.
+    Bytes image;
+    Bytes big(200000);
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<std::uint8_t>(i);
+    }
+    placeTrack(image, 0x20, {{big, 0}, {Bytes{}, 0}, {Bytes{}, 0}, {Bytes{}, 10}});
+    const std::uint32_t first = 16 + 4 * 16;
+    const Bytes entries[] = {tableEntry(first, 200000, 0), tableEntry(first, 0xFFFFFFFF, 0),
+                             tableEntry(0xFFFFFFF0, 50, 0), tableEntry(first, 0x80000000, 10)};
+    for (std::size_t i = 0; i < 4; ++i) {
+        std::copy(entries[i].begin(), entries[i].end(), image.begin() + 0x20 + 16 + 16 * static_cast<std::ptrdiff_t>(i));
+    }
+    open(image);
+
+    ASSERT_EQ(fetch(), 0); // cut to the first 8192 of the 131072 bytes that fit
+    EXPECT_TRUE(std::equal(Destination.begin(), Destination.end(), big.begin()));
+    EXPECT_EQ(BlockInputBuffer[BlockInputSize - 1], static_cast<std::uint8_t>(BlockInputSize - 1));
+    ASSERT_EQ(fetch(), 0); // a size at or above 2^31 reads as much as fits
+    EXPECT_TRUE(std::equal(Destination.begin(), Destination.end(), big.begin()));
+    Destination.fill(0x5A);
+    ASSERT_EQ(fetch(), 0); // an offset past the end of the bundle reads nothing
+    EXPECT_TRUE(std::all_of(Destination.begin(), Destination.end(), [](auto b) { return b == 0x5A; }));
+    ASSERT_EQ(fetch(), 0); // raw bytes decoded as codec 10: damaged, still delivered
+    EXPECT_EQ(fetch(), -1);
+}
+
+} // namespace
