@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "audio/wave_ring.h"
 #include "bundle/track.h"
 #include "driver/catalogue.h"
 #include "driver/track_number.h"
 #include "platform/priority.h"
+#include "stream/stream_reader.h"
 
 namespace {
 
@@ -51,7 +53,11 @@ int main(int argc, char** argv) {
     SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
     std::printf("Playing: %s\n\n", track.title);
     openTrack(argv[1], track.streamOffset);
+    playStream();
 
+    // Ends the progress line before anything else can print.
+    std::printf("\n");
     SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
+    waveRingClose();
     return 0;
 }
