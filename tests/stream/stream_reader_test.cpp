@@ -8,6 +8,7 @@
 #include "bundle/track.h"
 #include "tests/stream/fake_output.h"
 #include "tests/support/run_program.h"
+#include "tests/support/stream_model.h"
 #include "tests/support/test_bundle.h"
 
 namespace {
@@ -24,34 +25,6 @@ Bytes randomBytes(std::size_t count, std::uint32_t seed) {
 void putTag(Bytes& block, std::size_t at) {
     const char tag[] = "DATA";
     std::copy(tag, tag + 4, block.begin() + static_cast<std::ptrdiff_t>(at));
-}
-
-// What the player should submit, worked out the plain way: the blocks as the
-// reader's 8192-byte window sees them (a short block leaves the previous
-// block's bytes behind it), laid end to end, read as triples from 8 bytes
-// after the tag, cut into whole batches.
-std::vector<std::vector<std::int16_t>> expectedBatches(const std::vector<Bytes>& blocks,
-                                                       std::size_t tag) {
-    Bytes window(StreamBlockSize, 0);
-    Bytes stream;
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        std::copy(blocks[i].begin(), blocks[i].end(), window.begin());
-        const std::size_t from = i == 0 ? std::min<std::size_t>(tag + 8, window.size()) : 0;
-        stream.insert(stream.end(), window.begin() + static_cast<std::ptrdiff_t>(from), window.end());
-    }
-    std::vector<std::int16_t> samples;
-    for (std::size_t p = 0; p + 3 <= stream.size(); p += 3) {
-        const int left = (stream[p + 1] & 0x0F) * 256 + stream[p];
-        const int right = (stream[p + 1] & 0xF0) * 16 + stream[p + 2];
-        samples.push_back(static_cast<std::int16_t>((left - 2048) * 16));
-        samples.push_back(static_cast<std::int16_t>((right - 2048) * 16));
-    }
-    std::vector<std::vector<std::int16_t>> batches;
-    for (std::size_t s = 0; s + SampleBatchSize <= samples.size(); s += SampleBatchSize) {
-        batches.emplace_back(samples.begin() + static_cast<std::ptrdiff_t>(s),
-                             samples.begin() + static_cast<std::ptrdiff_t>(s + SampleBatchSize));
-    }
-    return batches;
 }
 
 class StreamReader : public testing::Test {
@@ -140,7 +113,7 @@ TEST_F(StreamReader, PlaysTheStreamAsLaidOutInItsBlocks) {
         openRawTrack(blocks);
         play();
 
-        const auto expected = expectedBatches(blocks, c.tags.front());
+        const auto expected = wholeBatches(streamSamples(blocks, c.tags.front()));
         EXPECT_EQ(Fake.opens, 1);
         EXPECT_EQ(Fake.stops, 0);
         ASSERT_EQ(Fake.batches.size(), expected.size());
