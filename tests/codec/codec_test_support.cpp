@@ -1,10 +1,13 @@
 #include "codec_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
 #include "codec/decoders.h"
+#include "codec/packing.h"
 
 void clearAllBuffers() {
     BlockInputBuffer.fill(0);
@@ -292,10 +295,6 @@ StoredStream randomStream(TestRandom& random, std::int32_t length) {
     putEndMarker(stream);
     return stream;
 }
-
-#include <gtest/gtest.h>
-
-#include "codec/packing.h"
 
 std::int32_t runDecoder(std::int32_t codec, std::int32_t storedSize) {
     switch (codec) {
