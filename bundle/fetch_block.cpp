@@ -7,10 +7,15 @@
 #include "bundle/track.h"
 #include "codec/decoders.h"
 
+bool BlockProgressShown = true;
+BlockFetchNote LastFetchNote{};
+
 std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
     // Shown before the end test and before the index advances: fetching block
     // i shows i/count, and the call that finds no block left shows count/count.
-    std::printf("\b\b\b\b\b\b\b\b\b\b\b\b\b%6d/%6d", Blocks.nextIndex, Blocks.count);
+    if (BlockProgressShown) {
+        std::printf("\b\b\b\b\b\b\b\b\b\b\b\b\b%6d/%6d", Blocks.nextIndex, Blocks.count);
+    }
 
     const std::int32_t index = Blocks.nextIndex;
     // The index advances also on the call that finds no block; it stops one
@@ -28,26 +33,24 @@ std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
     // 2^31, which reads negative) is cut to what the buffer holds.
     const std::uint32_t storedSize = static_cast<std::uint32_t>(Blocks.storedSize[index]);
     const std::size_t wanted = std::min<std::uint32_t>(storedSize, BlockInputSize);
+    LastFetchNote = {
+        .decodeDamaged = false, .storedSizeCut = wanted != storedSize, .resultCut = false};
     const auto bytesRead =
         static_cast<std::int32_t>(std::fread(BlockInputBuffer.data(), 1, wanted, BundleFile));
 
-    const std::uint8_t* result = DecodeBuffer.data();
-    std::int32_t length = 0;
-    switch (Blocks.codec[index]) {
-    case Codec10:
+    const std::int32_t codec = Blocks.codec[index];
+    std::int32_t length = bytesRead;
+    if (codec == Codec10) {
         length = decodeCodec10(bytesRead);
-        break;
-    case Codec11:
+    } else if (codec == Codec11) {
         length = decodeCodec11(bytesRead);
-        break;
-    case Codec12:
+    } else if (codec == Codec12) {
         length = decodeCodec12(bytesRead);
-        break;
-    default:
-        result = BlockInputBuffer.data();
-        length = bytesRead;
-        break;
     }
+    const bool raw = codec == CodecRaw;
+    const std::uint8_t* const result = raw ? BlockInputBuffer.data() : DecodeBuffer.data();
+    LastFetchNote.decodeDamaged = !raw && lastDecodeDamaged();
+    LastFetchNote.resultCut = length > StreamBlockSize;
     // The stream reader uses 8192 bytes of a block; anything past them is cut.
     // A block the decoder found damaged still delivers what it decoded.
     length = std::clamp(length, 0, StreamBlockSize);

@@ -11,3 +11,17 @@ inline constexpr std::int32_t StreamBlockSize = 8192;
 // StreamBlockSize bytes; the bytes past the result keep what they held).
 // Returns 0 when a block was delivered, -1 when no block remains.
 std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination);
+
+// The player shows the progress text; tools that walk a track without a
+// console line of their own turn it off.
+extern bool BlockProgressShown;
+
+// What the last delivered block needed to fit: a decode that was cut short
+// (its stored stream ran out or expanded past the buffers), or a stored size
+// or result too large for the buffers, cut to what fits.
+struct BlockFetchNote {
+    bool decodeDamaged;
+    bool storedSizeCut;
+    bool resultCut;
+};
+extern BlockFetchNote LastFetchNote;

@@ -6,6 +6,7 @@
 BlockTable Blocks{};
 std::FILE* BundleFile = nullptr;
 std::uint32_t TrackStreamOffset = 0;
+std::uint32_t LastMagicRead = 0;
 
 namespace {
 
@@ -22,13 +23,8 @@ std::uint32_t littleEndian32(std::span<const std::uint8_t, 4> bytes) {
            (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[3]} << 24);
 }
 
-[[noreturn]] void abandonTrack() {
-    std::fclose(BundleFile);
-    BundleFile = nullptr;
-    std::exit(1);
-}
-
-void addBlock(std::uint32_t blockOffset, std::uint32_t storedSize, std::uint32_t codec) {
+// False when the entry trips the block limit.
+bool addBlock(std::uint32_t blockOffset, std::uint32_t storedSize, std::uint32_t codec) {
     const std::int32_t slot = Blocks.count;
     Blocks.absoluteOffset[slot] = std::int64_t{TrackStreamOffset} + blockOffset;
     Blocks.storedSize[slot] = static_cast<std::int32_t>(storedSize);
@@ -36,58 +32,82 @@ void addBlock(std::uint32_t blockOffset, std::uint32_t storedSize, std::uint32_t
     ++Blocks.count;
 
     // The limit is tested first: once 4096 blocks are in, any further entry
-    // ends the run, whatever its codec.
+    // ends the load, whatever its codec.
     if (Blocks.count > MaxBlocks) {
-        std::printf("Out of block slots!\n");
-        abandonTrack();
+        return false;
     }
     const std::int32_t kind = Blocks.codec[slot];
     if (kind != CodecRaw && kind != Codec10 && kind != Codec11 && kind != Codec12) {
         std::printf("Out of type range: %d!\n", kind);
         --Blocks.count;
     }
+    return true;
 }
 
 } // namespace
 
-void openTrack(const char* bundlePath, std::uint32_t streamOffset) {
+TrackLoad loadTrack(std::FILE* bundle, std::uint32_t streamOffset) {
+    BundleFile = bundle;
     TrackStreamOffset = streamOffset;
-    BundleFile = std::fopen(bundlePath, "rb");
-    if (BundleFile == nullptr) {
+    Blocks.count = 0;
+    Blocks.nextIndex = 0;
+    fseeko(bundle, static_cast<off_t>(streamOffset), SEEK_SET);
+
+    std::array<std::uint8_t, HeaderSize> header{};
+    const std::size_t headerRead = std::fread(header.data(), 1, header.size(), bundle);
+    const std::span<const std::uint8_t, HeaderSize> fields(header);
+    LastMagicRead = littleEndian32(fields.first<4>());
+    if (headerRead >= 4 &&
+        (header[0] != 'C' || header[1] != 'O' || header[2] != 'M' || header[3] != 'P')) {
+        return TrackLoad::WrongMagic;
+    }
+    // A copy that ends inside the header or the table is damaged: stop rather
+    // than use bytes that were never read.
+    if (headerRead != header.size()) {
+        return TrackLoad::HeaderCut;
+    }
+
+    const std::uint32_t blockCount = bigEndian32(fields.subspan<4, 4>());
+    for (std::uint32_t entryIndex = 0; entryIndex < blockCount; ++entryIndex) {
+        std::array<std::uint8_t, EntrySize> entry{};
+        if (std::fread(entry.data(), 1, entry.size(), bundle) != entry.size()) {
+            return TrackLoad::TableCut;
+        }
+        const std::span<const std::uint8_t, EntrySize> entryFields(entry);
+        if (!addBlock(bigEndian32(entryFields.subspan<0, 4>()),
+                      bigEndian32(entryFields.subspan<4, 4>()),
+                      bigEndian32(entryFields.subspan<8, 4>()))) {
+            return TrackLoad::TooManyBlocks;
+        }
+    }
+    return TrackLoad::Loaded;
+}
+
+void openTrack(const char* bundlePath, std::uint32_t streamOffset) {
+    std::FILE* const bundle = std::fopen(bundlePath, "rb");
+    if (bundle == nullptr) {
         std::printf("%s not found\n", bundlePath);
         std::exit(1);
     }
-    fseeko(BundleFile, static_cast<off_t>(streamOffset), SEEK_SET);
-
-    std::array<std::uint8_t, HeaderSize> header{};
-    const std::size_t headerRead = std::fread(header.data(), 1, header.size(), BundleFile);
-    const auto magic = std::span<const std::uint8_t, HeaderSize>(header).first<4>();
-    const bool magicRead = headerRead >= magic.size();
-    if (magicRead && (magic[0] != 'C' || magic[1] != 'O' || magic[2] != 'M' || magic[3] != 'P')) {
-        std::printf("Magic: %x!\n", littleEndian32(magic));
+    switch (loadTrack(bundle, streamOffset)) {
+    case TrackLoad::Loaded:
+        return;
+    case TrackLoad::WrongMagic:
+        std::printf("Magic: %x!\n", LastMagicRead);
         std::printf(
             "You must point at X:\\zelvor\\zelvormusic.bun, where X is your CDROM drive!\n");
-        abandonTrack();
-    }
-    // A copy that ends inside the header or the table is damaged: stop rather
-    // than play from bytes that were never read.
-    if (headerRead != header.size()) {
+        break;
+    case TrackLoad::HeaderCut:
         std::printf("%s: track header cut short!\n", bundlePath);
-        abandonTrack();
+        break;
+    case TrackLoad::TableCut:
+        std::printf("%s: block table cut short!\n", bundlePath);
+        break;
+    case TrackLoad::TooManyBlocks:
+        std::printf("Out of block slots!\n");
+        break;
     }
-
-    const std::uint32_t blockCount =
-        bigEndian32(std::span<const std::uint8_t, HeaderSize>(header).subspan<4, 4>());
-    Blocks.count = 0;
-    Blocks.nextIndex = 0;
-    for (std::uint32_t entryIndex = 0; entryIndex < blockCount; ++entryIndex) {
-        std::array<std::uint8_t, EntrySize> entry{};
-        if (std::fread(entry.data(), 1, entry.size(), BundleFile) != entry.size()) {
-            std::printf("%s: block table cut short!\n", bundlePath);
-            abandonTrack();
-        }
-        const std::span<const std::uint8_t, EntrySize> fields(entry);
-        addBlock(bigEndian32(fields.subspan<0, 4>()), bigEndian32(fields.subspan<4, 4>()),
-                 bigEndian32(fields.subspan<8, 4>()));
-    }
+    std::fclose(bundle);
+    BundleFile = nullptr;
+    std::exit(1);
 }

@@ -27,6 +27,22 @@ extern BlockTable Blocks;
 extern std::FILE* BundleFile;
 extern std::uint32_t TrackStreamOffset;
 
+enum class TrackLoad {
+    Loaded,
+    WrongMagic,    // the four bytes at the offset are not "COMP"
+    HeaderCut,     // the bundle ends inside the track header
+    TableCut,      // the bundle ends inside the block table
+    TooManyBlocks, // more than MaxBlocks entries would be accepted
+};
+
+// Reads the track header at streamOffset of an open bundle and loads the
+// block table, making bundle the file that the block fetch reads. Entries of
+// an unknown codec are reported ("Out of type range") and dropped as they
+// are read; every other failure is left to the caller to report.
+TrackLoad loadTrack(std::FILE* bundle, std::uint32_t streamOffset);
+// The four bytes read where the magic should be, as a little-endian number.
+extern std::uint32_t LastMagicRead;
+
 // Opens the bundle, checks the track header at streamOffset and loads the
 // block table. Returns only on success; every failure prints its message and
 // ends the program with status 1.

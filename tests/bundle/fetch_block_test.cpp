@@ -73,7 +73,8 @@ TEST_F(FetchBlock, TrackWithoutBlocksEndsAtOnce) {
     open(image);
     EXPECT_EQ(fetch(), -1);
     EXPECT_EQ(printed, "\b\b\b\b\b\b\b\b\b\b\b\b\b     0/     0");
-    EXPECT_TRUE(std::all_of(Destination.begin(), Destination.end(), [](auto b) { return b == 0x5A; }));
+    EXPECT_TRUE(
+        std::all_of(Destination.begin(), Destination.end(), [](auto b) { return b == 0x5A; }));
 }
 
 TEST_F(FetchBlock, DeliversRawAndDecodedBlocksForTheirLength) {
@@ -91,7 +92,8 @@ TEST_F(FetchBlock, DeliversRawAndDecodedBlocksForTheirLength) {
     // A decoded block replaces exactly its L bytes; the rest keeps the raw block.
     const struct {
         Bytes expected;
-    } decoded[] = {{{0xA0, 0x10, 0xFA, 0xAA}}, {{0x05, 0xA0, 0xEA, 0x01}}, {{0xAA, 0xA0, 0x00, 0x1E}}};
+    } decoded[] = {
+        {{0xA0, 0x10, 0xFA, 0xAA}}, {{0x05, 0xA0, 0xEA, 0x01}}, {{0xAA, 0xA0, 0x00, 0x1E}}};
     for (const auto& d : decoded) {
         ASSERT_EQ(fetch(), 0);
         EXPECT_EQ(Bytes(Destination.begin(), Destination.begin() + 4), d.expected);
@@ -110,9 +112,12 @@ TEST_F(FetchBlock, ShortReadPassesOnlyTheBytesRead) {
 
     ASSERT_EQ(fetch(), 0);
     ASSERT_EQ(fetch(), 0);
-    EXPECT_TRUE(std::all_of(Destination.begin(), Destination.begin() + 20, [](auto b) { return b == 0xCD; }));
-    EXPECT_TRUE(std::all_of(Destination.begin() + 20, Destination.begin() + 300, [](auto b) { return b == 0xAB; }));
-    EXPECT_TRUE(std::all_of(BlockInputBuffer.begin() + 20, BlockInputBuffer.end(), [](auto b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(Destination.begin(), Destination.begin() + 20,
+                            [](auto b) { return b == 0xCD; }));
+    EXPECT_TRUE(std::all_of(Destination.begin() + 20, Destination.begin() + 300,
+                            [](auto b) { return b == 0xAB; }));
+    EXPECT_TRUE(std::all_of(BlockInputBuffer.begin() + 20, BlockInputBuffer.end(),
+                            [](auto b) { return b == 0; }));
 }
 
 TEST_F(FetchBlock, OversizedAndNegativeSizesAndFarOffsetsStayInBounds) {
@@ -128,19 +133,27 @@ TEST_F(FetchBlock, OversizedAndNegativeSizesAndFarOffsetsStayInBounds) {
     const Bytes entries[] = {tableEntry(first, 200000, 0), tableEntry(first, 0xFFFFFFFF, 0),
                              tableEntry(0xFFFFFFF0, 50, 0), tableEntry(first, 0x80000000, 10)};
     for (std::size_t i = 0; i < 4; ++i) {
-        std::copy(entries[i].begin(), entries[i].end(), image.begin() + 0x20 + 16 + 16 * static_cast<std::ptrdiff_t>(i));
+        std::copy(entries[i].begin(), entries[i].end(),
+                  image.begin() + 0x20 + 16 + 16 * static_cast<std::ptrdiff_t>(i));
     }
     open(image);
 
     ASSERT_EQ(fetch(), 0); // cut to the first 8192 of the 131072 bytes that fit
     EXPECT_TRUE(std::equal(Destination.begin(), Destination.end(), big.begin()));
+    EXPECT_TRUE(LastFetchNote.storedSizeCut);
+    EXPECT_TRUE(LastFetchNote.resultCut);
+    EXPECT_FALSE(LastFetchNote.decodeDamaged);
     EXPECT_EQ(BlockInputBuffer[BlockInputSize - 1], static_cast<std::uint8_t>(BlockInputSize - 1));
     ASSERT_EQ(fetch(), 0); // a size at or above 2^31 reads as much as fits
     EXPECT_TRUE(std::equal(Destination.begin(), Destination.end(), big.begin()));
     Destination.fill(0x5A);
     ASSERT_EQ(fetch(), 0); // an offset past the end of the bundle reads nothing
-    EXPECT_TRUE(std::all_of(Destination.begin(), Destination.end(), [](auto b) { return b == 0x5A; }));
+    EXPECT_TRUE(
+        std::all_of(Destination.begin(), Destination.end(), [](auto b) { return b == 0x5A; }));
+    EXPECT_FALSE(LastFetchNote.storedSizeCut);
     ASSERT_EQ(fetch(), 0); // raw bytes decoded as codec 10: damaged, still delivered
+    EXPECT_TRUE(LastFetchNote.decodeDamaged);
+    EXPECT_TRUE(std::equal(Destination.begin(), Destination.end(), DecodeBuffer.begin()));
     EXPECT_EQ(fetch(), -1);
 }
 

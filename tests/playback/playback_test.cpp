@@ -35,12 +35,15 @@ Bytes patterned(std::size_t count, std::uint32_t seed) {
     std::uint32_t state = seed * 2654435761u + 1;
     for (std::uint8_t& b : bytes) {
         state = state * 1664525u + 1013904223u;
-        b = static_cast<std::uint8_t>((state >> 24) & 0x3F); // keeps "DATA" from turning up by chance
+        b = static_cast<std::uint8_t>((state >> 24) &
+                                      0x3F); // keeps "DATA" from turning up by chance
     }
     return bytes;
 }
 
-void putTag(Bytes& block, std::size_t at) { std::copy_n("DATA", 4, block.begin() + static_cast<std::ptrdiff_t>(at)); }
+void putTag(Bytes& block, std::size_t at) {
+    std::copy_n("DATA", 4, block.begin() + static_cast<std::ptrdiff_t>(at));
+}
 
 struct Played {
     ProgramRun run;
@@ -61,8 +64,9 @@ class Playback : public testing::Test {
         writeFile(bundle, image);
         std::remove(capture.c_str());
         Played played;
-        played.run = runProgram(ZELVOR_PLAYER, {bundle, number},
-                                {{"ALSA_CONFIG_PATH=" ZELVOR_CAPTURE_CONF, "ZELVOR_CAPTURE_FILE=" + capture}, 60});
+        played.run = runProgram(
+            ZELVOR_PLAYER, {bundle, number},
+            {{"ALSA_CONFIG_PATH=" ZELVOR_CAPTURE_CONF, "ZELVOR_CAPTURE_FILE=" + capture}, 60});
         played.captured = samplesFromBytes(readFile(capture));
         return played;
     }
@@ -98,45 +102,63 @@ TEST_F(Playback, PlaysExactlyTheStreamsSamples) {
     {
         Bytes first = patterned(8192, 1);
         putTag(first, 0);
-        const Bytes triples{0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x08, 0x00, 0x00, 0x80, 0x00, 0x12, 0x34, 0x56};
+        const Bytes triples{0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x08,
+                            0x00, 0x00, 0x80, 0x00, 0x12, 0x34, 0x56};
         std::copy(triples.begin(), triples.end(), first.begin() + 8);
         const Bytes second = patterned(8192, 2);
-        cases.push_back({"triple examples at the start, tag at 0", {{first, 0}, {second, 0}, {second, 0}}, {first, second, second}, 0});
+        cases.push_back({"triple examples at the start, tag at 0",
+                         {{first, 0}, {second, 0}, {second, 0}},
+                         {first, second, second},
+                         0});
     }
     {
         Bytes first = patterned(8192, 3);
         putTag(first, 300);
         putTag(first, 600);
         const Bytes next = patterned(8192, 4);
-        cases.push_back({"two tags: the first counts", {{first, 0}, {next, 0}, {next, 0}}, {first, next, next}, 300});
+        cases.push_back({"two tags: the first counts",
+                         {{first, 0}, {next, 0}, {next, 0}},
+                         {first, next, next},
+                         300});
     }
     {
         Bytes first = patterned(8192, 5);
         putTag(first, 8188);
         const Bytes next = patterned(8192, 6);
-        cases.push_back({"tag at 8188", {{first, 0}, {next, 0}, {next, 0}}, {first, next, next}, 8188});
+        cases.push_back(
+            {"tag at 8188", {{first, 0}, {next, 0}, {next, 0}}, {first, next, next}, 8188});
     }
     {
         Bytes first = patterned(5000, 7);
         putTag(first, 40);
         const Bytes next = patterned(8192, 8);
         const Bytes last = patterned(3000, 9);
-        cases.push_back({"short first and last blocks", {{first, 0}, {next, 0}, {next, 0}, {last, 0}}, {first, next, next, last}, 40});
+        cases.push_back({"short first and last blocks",
+                         {{first, 0}, {next, 0}, {next, 0}, {last, 0}},
+                         {first, next, next, last},
+                         40});
     }
     {
         Bytes first = patterned(8192, 10);
         putTag(first, 8);
         const Bytes next = patterned(8192, 11);
         cases.push_back({"decoded blocks of every codec mixed in",
-                         {{first, 0}, {fourLiterals, 10}, {next, 0}, {fourLiterals, 11}, {fourLiterals, 12}, {next, 0}},
-                         {first, decoded10, next, decoded11, decoded12, next}, 8});
+                         {{first, 0},
+                          {fourLiterals, 10},
+                          {next, 0},
+                          {fourLiterals, 11},
+                          {fourLiterals, 12},
+                          {next, 0}},
+                         {first, decoded10, next, decoded11, decoded12, next},
+                         8});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Played played = play(c.blocks);
         const Samples expected = concatenated(wholeBatches(streamSamples(c.delivered, c.tag)));
         EXPECT_EQ(played.run.status, 0);
-        EXPECT_EQ(played.run.out, PlayingFirst + progressOfWholeTrack(static_cast<int>(c.blocks.size())) + "\n");
+        EXPECT_EQ(played.run.out,
+                  PlayingFirst + progressOfWholeTrack(static_cast<int>(c.blocks.size())) + "\n");
         ASSERT_EQ(played.captured.size(), expected.size());
         EXPECT_TRUE(played.captured == expected);
         // The partial batch at the end is never played.
@@ -154,7 +176,9 @@ TEST_F(Playback, TracksThatCannotPlayEndWithStatusOne) {
         std::string after;
     } cases[] = {
         {"no blocks", {}, progress(0, 0)},
-        {"DA at 8190 and no tag", {{noTag, 0}, {noTag, 0}, {noTag, 0}}, progress(0, 3) + "No DATA chunk found.\n"},
+        {"DA at 8190 and no tag",
+         {{noTag, 0}, {noTag, 0}, {noTag, 0}},
+         progress(0, 3) + "No DATA chunk found.\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -171,7 +195,8 @@ TEST_F(Playback, NoAudioDeviceIsReported) {
     Bytes image;
     placeTrack(image, FirstTrackOffset, {{first, 0}, {first, 0}});
     writeFile(bundle, image);
-    const ProgramRun run = runProgram(ZELVOR_PLAYER, {bundle, "0"}, {{"ALSA_CONFIG_PATH=" ZELVOR_NO_DEVICE_CONF}, 60});
+    const ProgramRun run =
+        runProgram(ZELVOR_PLAYER, {bundle, "0"}, {{"ALSA_CONFIG_PATH=" ZELVOR_NO_DEVICE_CONF}, 60});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, PlayingFirst + progress(0, 2) + "Can't init audio system...\n");
 }

@@ -9,7 +9,9 @@
 
 FakeOutput Fake;
 
-void waveRingOpen() { ++Fake.opens; }
+void waveRingOpen() {
+    ++Fake.opens;
+}
 
 void waveRingSubmit(const void* bytes, DWORD count) {
     std::vector<std::int16_t> batch(count / sizeof(std::int16_t));
@@ -17,9 +19,13 @@ void waveRingSubmit(const void* bytes, DWORD count) {
     Fake.batches.push_back(std::move(batch));
 }
 
-void waveRingStop() { ++Fake.stops; }
+void waveRingStop() {
+    ++Fake.stops;
+}
 
-void waveRingClose() { ++Fake.closes; }
+void waveRingClose() {
+    ++Fake.closes;
+}
 
 void CALLBACK onWaveDone(HWAVEOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {}
 

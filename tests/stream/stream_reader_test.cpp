@@ -80,7 +80,7 @@ TEST_F(StreamReader, TriplesWidenToSixteenBits) {
     testing::internal::GetCapturedStdout();
     const std::vector<std::int16_t> first(SampleBuffer.begin(), SampleBuffer.begin() + 10);
     EXPECT_EQ(first, (std::vector<std::int16_t>{-32768, -32768, 32752, 32752, 0, -32768, -32768, 0,
-                                                 -16096, -19104}));
+                                                -16096, -19104}));
 }
 
 TEST_F(StreamReader, PlaysTheStreamAsLaidOutInItsBlocks) {

@@ -11,9 +11,11 @@ Samples streamSamples(const std::vector<Bytes>& delivered, std::size_t tag) {
     Bytes window(BlockBytes, 0);
     Bytes stream;
     for (std::size_t i = 0; i < delivered.size(); ++i) {
-        std::copy_n(delivered[i].begin(), std::min(delivered[i].size(), BlockBytes), window.begin());
+        std::copy_n(delivered[i].begin(), std::min(delivered[i].size(), BlockBytes),
+                    window.begin());
         const std::size_t from = i == 0 ? std::min(tag + 8, BlockBytes) : 0;
-        stream.insert(stream.end(), window.begin() + static_cast<std::ptrdiff_t>(from), window.end());
+        stream.insert(stream.end(), window.begin() + static_cast<std::ptrdiff_t>(from),
+                      window.end());
     }
     Samples samples;
     for (std::size_t p = 0; p + 3 <= stream.size(); p += 3) {
