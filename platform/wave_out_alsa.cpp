@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -286,6 +287,26 @@ snd_pcm_format_t alsaFormatOf(const WAVEFORMATEX& format) {
     }
 }
 
+// Ends the device thread when the program ends with the device still open
+// (a failure elsewhere ending it at once): a running thread must not outlive
+// the objects it uses, and ending the process with it still joinable would
+// abort instead of exiting with the program's status.
+void stopDeviceAtExit() {
+    {
+        const std::lock_guard lock(DeviceLock);
+        if (!Device.thread.joinable() || onDeviceThread()) {
+            return;
+        }
+        Device.open = false;
+        Device.closeRequested = true;
+    }
+    DeviceWake.notify_all();
+    Device.thread.join();
+    snd_pcm_drop(Device.pcm);
+    snd_pcm_close(Device.pcm);
+    Device.pcm = nullptr;
+}
+
 bool headerUsable(LPWAVEHDR header, UINT headerSize) {
     return header != nullptr && headerSize == sizeof(WAVEHDR);
 }
@@ -314,6 +335,8 @@ MMRESULT waveOutOpen(LPHWAVEOUT device, UINT deviceId, LPCWAVEFORMATEX format, D
         }
     }
 
+    static const bool StopAtExitRegistered = std::atexit(stopDeviceAtExit) == 0;
+    static_cast<void>(StopAtExitRegistered);
     snd_lib_error_set_handler(quietAlsa);
     snd_pcm_t* pcm = nullptr;
     if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0) {

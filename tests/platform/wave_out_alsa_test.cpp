@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -211,6 +212,19 @@ TEST_F(WaveOutAlsaTest, QueuedBufferKeepsTheDeviceOpenAndItsHeaderPrepared) {
     EXPECT_EQ(waveOutUnprepareHeader(device, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
     EXPECT_EQ(waveOutClose(device), MMSYSERR_INVALHANDLE);
+}
+
+TEST_F(WaveOutAlsaTest, ProgramEndingWithTheDeviceOpenExitsWithItsStatus) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            TestBuffers buffers = makeBuffers({16384, 16384}, 5);
+            open();
+            waveOutPause(device);
+            queue(buffers);
+            std::exit(3);
+        },
+        testing::ExitedWithCode(3), "");
 }
 
 struct OpenFailureCase {
