@@ -23,6 +23,7 @@ struct WaveOutDevice {
     DWORD_PTR instance;
     UINT frameBytes;
     UINT framesPerSecond;
+    snd_pcm_uframes_t bufferFrames;
     snd_pcm_uframes_t chunkFrames;
     bool canPause;
     bool open;
@@ -146,10 +147,18 @@ snd_pcm_uframes_t framesUnheard(snd_pcm_t* pcm, bool nothingMoreToWrite) {
         return 0;
     }
     snd_pcm_sframes_t delay = 0;
-    if (snd_pcm_delay(pcm, &delay) < 0 || delay < 0) {
+    if (snd_pcm_delay(pcm, &delay) == 0 && delay >= 0) {
+        return static_cast<snd_pcm_uframes_t>(delay);
+    }
+    // Some devices cannot tell yet (a sound server before its first timing
+    // report): then at least what ALSA's buffer holds is still unheard.
+    const snd_pcm_sframes_t room = snd_pcm_avail(pcm);
+    if (room < 0) {
+        // The device has failed: nothing more will be heard.
         return 0;
     }
-    return static_cast<snd_pcm_uframes_t>(delay);
+    const auto freeFrames = static_cast<snd_pcm_uframes_t>(room);
+    return freeFrames < Device.bufferFrames ? Device.bufferFrames - freeFrames : 0;
 }
 
 // Takes the buffers that have been heard, given how much ALSA still holds.
@@ -366,6 +375,7 @@ MMRESULT waveOutOpen(LPHWAVEOUT device, UINT deviceId, LPCWAVEFORMATEX format, D
     Device.instance = instance;
     Device.frameBytes = format->nBlockAlign;
     Device.framesPerSecond = format->nSamplesPerSec;
+    Device.bufferFrames = bufferFrames;
     Device.chunkFrames = periodFrames;
     Device.canPause = canPause;
     Device.open = true;
