@@ -51,7 +51,7 @@ bool readSynthSource(const std::string& source, std::vector<StereoValue>& frames
         error = "'" + source + "' is not synth:SEED:SECONDS (SECONDS at most 600)";
         return false;
     }
-    frames = synthesisePiece(static_cast<std::uint32_t>(seed), static_cast<double>(seconds));
+    frames = synthesisePiece(static_cast<std::uint32_t>(seed), static_cast<double>(seconds), false);
     return true;
 }
 

@@ -21,10 +21,13 @@ bool writeDemoBundle(const std::string& path, std::vector<DemoTrackReport>& repo
     report.clear();
     for (std::int32_t row = 0; row < CatalogueRows; ++row) {
         double seconds = row == longRow ? DemoLongSeconds : DemoShortSeconds;
+        // The long piece is centred so that it fits its row; a short piece
+        // is centred only when its row is too small for it in stereo.
+        bool centred = row == longRow;
         EncodedTrack& track = tracks[static_cast<std::size_t>(row)];
         for (;;) {
             const std::vector<StereoValue> frames =
-                synthesisePiece(static_cast<std::uint32_t>(row), seconds);
+                synthesisePiece(static_cast<std::uint32_t>(row), seconds, centred);
             if (!encodeTrack(frames, HeaderLeadIn, track, error)) {
                 return false;
             }
@@ -35,6 +38,10 @@ bool writeDemoBundle(const std::string& path, std::vector<DemoTrackReport>& repo
             if (row == longRow) {
                 error = "the long demo piece does not fit its row";
                 return false;
+            }
+            if (!centred) {
+                centred = true;
+                continue;
             }
             // Shorten in proportion, with a margin, and try again.
             seconds = static_cast<double>(

@@ -192,8 +192,14 @@ std::vector<std::uint8_t> lzCompress(std::span<const std::uint8_t> input) {
         if (best.anyLength >= 3) {
             relax(i, i + 3, ExtendedBits, LzToken{LzTokenKind::Extended, 0, best.anyDistance, 3});
         }
-        for (std::int32_t n = 19; n <= best.anyLength; ++n) {
+        // Every extended length costs the same; the longest, and a few just
+        // past the long form's reach, cover the useful choices.
+        for (std::int32_t n = 19; n <= std::min(best.anyLength, 26); ++n) {
             relax(i, i + n, ExtendedBits, LzToken{LzTokenKind::Extended, 0, best.anyDistance, n});
+        }
+        if (best.anyLength > 26) {
+            relax(i, i + best.anyLength, ExtendedBits,
+                  LzToken{LzTokenKind::Extended, 0, best.anyDistance, best.anyLength});
         }
     }
 

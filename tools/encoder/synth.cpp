@@ -71,7 +71,8 @@ std::int32_t scaleNote(const Scale& scale, std::int32_t root, std::int32_t degre
     return root + 12 * octave + scale[static_cast<std::size_t>(step)];
 }
 
-void render(std::vector<float>& mix, const Voice& v) {
+void render(std::vector<float>& mix, const Voice& v, bool centred) {
+    const double pan = centred ? 0.5 : v.pan;
     const std::int64_t total = static_cast<std::int64_t>(mix.size() / 2);
     const std::int64_t first = static_cast<std::int64_t>(v.start * SampleRate);
     const double release = 0.04;
@@ -93,8 +94,8 @@ void render(std::vector<float>& mix, const Voice& v) {
         }
         const double value = s * envelope * v.level;
         const std::size_t at = static_cast<std::size_t>(first + i) * 2;
-        mix[at] += static_cast<float>(value * (1.0f - v.pan));
-        mix[at + 1] += static_cast<float>(value * v.pan);
+        mix[at] += static_cast<float>(value * (1.0 - pan));
+        mix[at + 1] += static_cast<float>(value * pan);
     }
 }
 
@@ -114,7 +115,7 @@ void renderKick(std::vector<float>& mix, double start) {
 
 } // namespace
 
-std::vector<StereoValue> synthesisePiece(std::uint32_t seed, double seconds) {
+std::vector<StereoValue> synthesisePiece(std::uint32_t seed, double seconds, bool centred) {
     Random r{0x9E3779B97F4A7C15ULL ^ (std::uint64_t{seed} * 0xD1B54A32D192ED03ULL) ^ 1ULL};
     for (int i = 0; i < 4; ++i) {
         nextRandom(r);
@@ -159,14 +160,18 @@ std::vector<StereoValue> synthesisePiece(std::uint32_t seed, double seconds) {
             const std::int32_t chord = progression[static_cast<std::size_t>(b % 4)];
             for (std::int32_t k = 0; k < 3; ++k) {
                 const std::int32_t midi = scaleNote(scale, root + 12, chord + 2 * k);
-                render(mix, Voice{barStart, bar, noteFrequency(midi), 0.07f,
-                                  k == 1 ? 0.5f : (k == 0 ? 0.25f : 0.75f), padTimbre, 0.3f, 0.3f});
+                render(mix,
+                       Voice{barStart, bar, noteFrequency(midi), 0.07f,
+                             k == 1 ? 0.5f : (k == 0 ? 0.25f : 0.75f), padTimbre, 0.3f, 0.3f},
+                       centred);
             }
             for (std::int32_t half = 0; half < 2; ++half) {
                 const std::int32_t midi =
                     scaleNote(scale, root - 12, chord + (half == 1 && b % 2 ? 4 : 0));
-                render(mix, Voice{barStart + half * 2 * beat, 2 * beat - 0.05, noteFrequency(midi),
-                                  0.28f, 0.5f, 3, 0.005f, 1.5f});
+                render(mix,
+                       Voice{barStart + half * 2 * beat, 2 * beat - 0.05, noteFrequency(midi),
+                             0.28f, 0.5f, 3, 0.005f, 1.5f},
+                       centred);
             }
             if (drums) {
                 renderKick(mix, barStart);
@@ -183,9 +188,11 @@ std::vector<StereoValue> synthesisePiece(std::uint32_t seed, double seconds) {
                        motif[static_cast<std::size_t>((b % 2) * 8 + e + length)] == -101) {
                     ++length;
                 }
-                render(mix, Voice{barStart + e * beat / 2, length * beat / 2 - 0.02,
-                                  noteFrequency(scaleNote(scale, root + 12, note)), 0.18f, leadPan,
-                                  leadTimbre, 0.01f, leadTimbre == 3 ? 3.0f : 0.8f});
+                render(mix,
+                       Voice{barStart + e * beat / 2, length * beat / 2 - 0.02,
+                             noteFrequency(scaleNote(scale, root + 12, note)), 0.18f, leadPan,
+                             leadTimbre, 0.01f, leadTimbre == 3 ? 3.0f : 0.8f},
+                       centred);
             }
         }
     }

@@ -75,13 +75,11 @@ std::vector<std::uint8_t> buildStream(std::span<const StereoValue> frames, std::
     }
     // Fill the last block with silent triples that continue the grid; the
     // bytes of a triple cut by the block's end are never played.
-    while (out.size() % BlockBytes != 0) {
+    const std::size_t blocks = std::max<std::size_t>(1, (out.size() + BlockBytes - 1) / BlockBytes);
+    while (out.size() < blocks * BlockBytes) {
         appendTriple(out, silence);
     }
-    out.resize(out.size() / BlockBytes * BlockBytes);
-    if (out.empty()) {
-        out.resize(BlockBytes, 0);
-    }
+    out.resize(blocks * BlockBytes);
     return out;
 }
 
@@ -97,8 +95,13 @@ EncodedTrack encodeStream(std::span<const std::uint8_t> stream, std::int32_t dat
         std::memcpy(block.data(), &stream[static_cast<std::size_t>(k) * BlockBytes], BlockBytes);
         // Block k starts at byte 8192k = 2k (mod 3) of the stream, so the
         // grid of triples meets it one byte later than the block before.
-        const std::int32_t codec = codecForPhase((dataStart + k) % 3);
-        const std::vector<std::uint8_t> stored = encodeBlock(codec, block);
+        std::int32_t codec = codecForPhase((dataStart + k) % 3);
+        std::vector<std::uint8_t> stored = encodeBlock(codec, block);
+        if (stored.size() >= block.size()) {
+            // Noise-like audio: store the block as it is.
+            codec = 0;
+            stored.assign(block.begin(), block.end());
+        }
         std::array<std::uint8_t, EntryBytes> entry{};
         putBigEndian(entry, 0, static_cast<std::uint32_t>(bytes.size()));
         putBigEndian(entry, 4, static_cast<std::uint32_t>(stored.size()));
