@@ -64,6 +64,19 @@ inline ScratchFolder makeScratchFolder(const std::string& name) {
     return ScratchFolder{path};
 }
 
+inline std::vector<std::uint8_t> fileRange(const std::filesystem::path& path, std::int64_t at,
+                                           std::size_t size) {
+    std::vector<std::uint8_t> bytes(size);
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        if (std::fseek(f, static_cast<long>(at), SEEK_SET) != 0 ||
+            std::fread(bytes.data(), 1, size, f) != size) {
+            bytes.clear();
+        }
+        std::fclose(f);
+    }
+    return bytes;
+}
+
 inline std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path) {
     std::vector<std::uint8_t> bytes;
     if (FILE* f = std::fopen(path.c_str(), "rb")) {
