@@ -69,17 +69,31 @@ int runDemo(const std::string& path) {
     std::int64_t stored = 0;
     std::int64_t raw = 0;
     double seconds = 0.0;
+    const DemoTrackReport* shortest = &report.front();
     for (const DemoTrackReport& r : report) {
         stored += r.storedBytes;
         raw += r.rawStreamBytes;
         seconds += r.seconds;
+        if (r.seconds < shortest->seconds) {
+            shortest = &r;
+        }
     }
+    const DemoTrackReport& longest = report[static_cast<std::size_t>(
+        &rowForNumber(DemoLongTrackNumber) - TrackCatalogue.data())];
     std::printf("%s: %zu tracks, %.0f s of music, %lld bytes stored for %lld stream bytes "
-                "(%.1f%%), %.1f s\n",
-                path.c_str(), report.size(), seconds, static_cast<long long>(stored),
-                static_cast<long long>(raw),
+                "(%.1f%%), %.1f s
+                ",
+                path.c_str(),
+                report.size(), seconds, static_cast<long long>(stored), static_cast<long long>(raw),
                 100.0 * static_cast<double>(stored) / static_cast<double>(raw),
                 secondsSince(start));
+    std::printf("track %d: %.0f s, %lld bytes stored for %lld stream bytes (%.1f%%); "
+                "shortest piece: %.0f s in row %d\n",
+                DemoLongTrackNumber, longest.seconds, static_cast<long long>(longest.storedBytes),
+                static_cast<long long>(longest.rawStreamBytes),
+                100.0 * static_cast<double>(longest.storedBytes) /
+                    static_cast<double>(longest.rawStreamBytes),
+                shortest->seconds, shortest->row);
     return 0;
 }
 
