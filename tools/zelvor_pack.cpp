@@ -81,10 +81,9 @@ int runDemo(const std::string& path) {
     const DemoTrackReport& longest = report[static_cast<std::size_t>(
         &rowForNumber(DemoLongTrackNumber) - TrackCatalogue.data())];
     std::printf("%s: %zu tracks, %.0f s of music, %lld bytes stored for %lld stream bytes "
-                "(%.1f%%), %.1f s
-                ",
-                path.c_str(),
-                report.size(), seconds, static_cast<long long>(stored), static_cast<long long>(raw),
+                "(%.1f%%), %.1f s\n",
+                path.c_str(), report.size(), seconds, static_cast<long long>(stored),
+                static_cast<long long>(raw),
                 100.0 * static_cast<double>(stored) / static_cast<double>(raw),
                 secondsSince(start));
     std::printf("track %d: %.0f s, %lld bytes stored for %lld stream bytes (%.1f%%); "

@@ -1,6 +1,8 @@
 // Inverse packing, interleave and sums, checked against the forward steps.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "tests/pack/pack_support.h"
 #include "tests/pack/reference_decoder.h"
 
@@ -64,7 +66,15 @@ TEST_P(BlockInverse, UnpackThenPackGivesTheBlockBack) {
 
 TEST_P(BlockInverse, EncodedBlockDecodesToExactlyItsBytes) {
     const std::int32_t codec = GetParam();
-    std::vector<StreamBlock> blocks{randomBlock(7), StreamBlock{}};
+    // Any bytes at all: noise, zeros, all ones, and the stream's own header.
+    StreamBlock ones{};
+    ones.fill(0xFF);
+    StreamBlock header{};
+    std::memcpy(header.data(),
+                "ZELVORPK\0\0\1\0\x56\x22\2\x0c"
+                "DATA",
+                20);
+    std::vector<StreamBlock> blocks{randomBlock(7), StreamBlock{}, ones, header};
     // Silence and music, laid out on this codec's grid.
     StreamBlock silence{};
     StreamBlock music{};
@@ -85,9 +95,14 @@ TEST_P(BlockInverse, EncodedBlockDecodesToExactlyItsBytes) {
     blocks.push_back(music);
     for (const StreamBlock& block : blocks) {
         const std::vector<std::uint8_t> stored = encodeBlock(codec, block);
-        const std::vector<std::uint8_t> decoded = referenceDecode(codec, stored);
-        ASSERT_EQ(decoded.size(), 8192u);
-        ASSERT_TRUE(std::equal(decoded.begin(), decoded.end(), block.begin()));
+        bool damaged = true;
+        for (const std::vector<std::uint8_t>& decoded :
+             {referenceDecode(codec, stored),
+              programDecode(static_cast<std::uint32_t>(codec), stored, damaged)}) {
+            ASSERT_EQ(decoded.size(), 8192u);
+            ASSERT_TRUE(std::equal(decoded.begin(), decoded.end(), block.begin()));
+        }
+        EXPECT_FALSE(damaged);
     }
     EXPECT_LT(encodeBlock(codec, silence).size(), 200u);
     EXPECT_LT(encodeBlock(codec, music).size(), 8192u);

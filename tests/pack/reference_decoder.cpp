@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codec/decoders.h"
+
 namespace {
 
 constexpr std::int32_t Capacity = 180000;
@@ -212,4 +214,20 @@ std::vector<std::int16_t> playedSamples(const std::vector<StreamBlock>& blocks) 
             batch.clear();
         }
     }
+}
+
+std::vector<std::uint8_t> programDecode(std::uint32_t codec, std::span<const std::uint8_t> stored,
+                                        bool& damaged) {
+    damaged = false;
+    if (codec == 0) {
+        return std::vector<std::uint8_t>(stored.begin(), stored.end());
+    }
+    BlockInputBuffer.fill(0);
+    std::copy(stored.begin(), stored.end(), BlockInputBuffer.begin());
+    const std::int32_t size = static_cast<std::int32_t>(stored.size());
+    const std::int32_t length = codec == 10   ? decodeCodec10(size)
+                                : codec == 11 ? decodeCodec11(size)
+                                              : decodeCodec12(size);
+    damaged = lastDecodeDamaged();
+    return std::vector<std::uint8_t>(DecodeBuffer.begin(), DecodeBuffer.begin() + length);
 }

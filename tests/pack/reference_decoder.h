@@ -14,6 +14,12 @@ std::vector<std::uint8_t> referencePack(std::int32_t codec, std::span<const std:
 // A whole block: LZ, sums, interleave, packing; codec 0 is the bytes as is.
 std::vector<std::uint8_t> referenceDecode(std::int32_t codec, std::span<const std::uint8_t> stored);
 
+// The program's own decoders (codec 0: the bytes as is), on the stored bytes
+// as the block fetch hands them over; damaged tells whether the decoder had
+// to cut the block short.
+std::vector<std::uint8_t> programDecode(std::uint32_t codec, std::span<const std::uint8_t> stored,
+                                        bool& damaged);
+
 // The samples the player submits for a run of decoded 8192-byte blocks:
 // search "DATA" in the first block, start 8 bytes after it, read triples
 // across block boundaries, keep only whole batches of 8192 samples.

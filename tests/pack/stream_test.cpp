@@ -15,20 +15,26 @@ std::uint32_t bigEndian(const std::uint8_t* at) {
            (std::uint32_t{at[2]} << 8) | at[3];
 }
 
+enum class Decoder : std::uint8_t { Reference, Program };
+
 // Splits a track's bytes into its table and decodes every block.
-std::vector<StreamBlock> decodeTrack(const EncodedTrack& track,
+std::vector<StreamBlock> decodeTrack(const EncodedTrack& track, Decoder decoder,
                                      std::vector<std::uint32_t>& codecs) {
     const std::uint8_t* base = track.bytes.data();
     const std::uint32_t count = bigEndian(base + 4);
     std::vector<StreamBlock> blocks;
+    codecs.clear();
     for (std::uint32_t k = 0; k < count; ++k) {
         const std::uint8_t* entry = base + 16 + 16 * k;
-        const std::uint32_t offset = bigEndian(entry);
-        const std::uint32_t size = bigEndian(entry + 4);
+        const std::span<const std::uint8_t> stored(base + bigEndian(entry), bigEndian(entry + 4));
         codecs.push_back(bigEndian(entry + 8));
-        const std::vector<std::uint8_t> decoded = referenceDecode(
-            static_cast<std::int32_t>(codecs.back()), std::span(base + offset, size));
+        bool damaged = false;
+        const std::vector<std::uint8_t> decoded =
+            decoder == Decoder::Program
+                ? programDecode(codecs.back(), stored, damaged)
+                : referenceDecode(static_cast<std::int32_t>(codecs.back()), stored);
         EXPECT_EQ(decoded.size(), 8192u) << "block " << k;
+        EXPECT_FALSE(damaged) << "block " << k;
         StreamBlock block{};
         std::memcpy(block.data(), decoded.data(), std::min<std::size_t>(decoded.size(), 8192));
         blocks.push_back(block);
@@ -52,18 +58,21 @@ TEST_P(TrackRoundTrip, PlayedSamplesEqualTheQuantisedInput) {
     ASSERT_TRUE(encodeTrack(frames, c.leadIn, track, error)) << error;
     EXPECT_EQ(track.blockCount, blocksForFrames(c.frames, c.leadIn));
 
-    std::vector<std::uint32_t> codecs;
-    const std::vector<StreamBlock> blocks = decodeTrack(track, codecs);
-    const std::int32_t start = streamDataStart(c.leadIn);
-    for (std::size_t k = 0; k < codecs.size(); ++k) {
-        const std::uint32_t expected =
-            static_cast<std::uint32_t>(codecForPhase((start + static_cast<std::int32_t>(k)) % 3));
-        EXPECT_TRUE(codecs[k] == expected || codecs[k] == 0) << "block " << k;
-    }
-    const std::vector<std::int16_t> played = playedSamples(blocks);
     const std::vector<std::int16_t> expected = expectedSamples(frames);
-    ASSERT_EQ(played.size(), expected.size());
-    EXPECT_TRUE(played == expected);
+    const std::int32_t start = streamDataStart(c.leadIn);
+    for (const Decoder decoder : {Decoder::Program, Decoder::Reference}) {
+        SCOPED_TRACE(decoder == Decoder::Program ? "program's decoders" : "reference decoder");
+        std::vector<std::uint32_t> codecs;
+        const std::vector<StreamBlock> blocks = decodeTrack(track, decoder, codecs);
+        for (std::size_t k = 0; k < codecs.size(); ++k) {
+            const std::uint32_t grid = static_cast<std::uint32_t>(
+                codecForPhase((start + static_cast<std::int32_t>(k)) % 3));
+            EXPECT_TRUE(codecs[k] == grid || codecs[k] == 0) << "block " << k;
+        }
+        const std::vector<std::int16_t> played = playedSamples(blocks);
+        ASSERT_EQ(played.size(), expected.size());
+        EXPECT_TRUE(played == expected);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -79,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TrackCase{"one_batch", 4096, HeaderLeadIn},
                     TrackCase{"one_batch_and_a_frame", 4097, HeaderLeadIn},
                     TrackCase{"ends_on_block_boundary", 4 * 8192 / 3 * 3 / 3, HeaderLeadIn},
-                    TrackCase{"twenty_seconds", 20 * SampleRate, 5}),
+                    TrackCase{"twenty_seconds", 20 * SampleRate, 5},
+                    TrackCase{"three_minutes", 180 * SampleRate, HeaderLeadIn}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(TrackLimits, RefusesMoreThan4096Blocks) {
