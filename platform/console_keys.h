@@ -1,9 +1,18 @@
 #pragma once
 // The console keyboard: a non-blocking test for a waiting key and a read of
-// one key without echo. When standard input is not a terminal no key is ever
-// waiting.
+// one key without echo.
+//
+// The first keyWaiting() puts a terminal on standard input into
+// non-canonical, no-echo mode; its settings come back at exit and on
+// SIGINT, SIGTERM and SIGHUP. Ctrl-C then counts as a key (code 3), so that
+// playback stops cleanly; a second Ctrl-C ends the program. When standard
+// input is not a terminal no key is ever waiting and nothing is changed.
 
-// True when a key is waiting to be read (Ctrl-C during playback counts as one).
+// Code readKey() gives for Ctrl-C.
+inline constexpr int CtrlCKey = 3;
+
+// True when a key is waiting to be read.
 bool keyWaiting();
-// Reads and discards nothing but one waiting key; returns its code.
+// Reads one waiting key and returns its byte; -1 when there is none to read
+// (standard input has ended or is no terminal).
 int readKey();

@@ -17,6 +17,7 @@ using BOOL = int;
 using LPSTR = char*;
 using LPCSTR = const char*;
 using LPVOID = void*;
+using LPCVOID = const void*;
 using HANDLE = void*;
 using HGLOBAL = void*;
 using SIZE_T = std::size_t;
@@ -25,4 +26,8 @@ using UINT_PTR = std::uintptr_t;
 
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
+
+// Calling conventions only mean something on 32-bit Windows.
+#define CALLBACK
+#define WINAPI
 #endif
