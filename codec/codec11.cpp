@@ -2,6 +2,7 @@
 #include "codec/lz_expand.h"
 #include "codec/packing.h"
 #include "codec/prelude.h"
+#include "codec/work_extent.h"
 
 void packCodec11(std::int32_t length) {
     if (length < 2 || length > LzOutputLimit) {
@@ -14,6 +15,8 @@ void packCodec11(std::int32_t length) {
     // Bytes 0 and 1 finish a triple begun in the previous block: the top of
     // its left value first.
     d[0] = highNibbleDown(t[n]);
+    // The byte past the block is written when length % 3 == 0.
+    noteDecodeWritten(length + 1);
 
     // Step i places value i - 1. An odd step ORs into the byte that the step
     // before it stored whole (byte 0 for i = 1), so the order matters.

@@ -2,6 +2,7 @@
 #include "codec/lz_expand.h"
 #include "codec/packing.h"
 #include "codec/prelude.h"
+#include "codec/work_extent.h"
 
 void packCodec12(std::int32_t length) {
     if (length < 2 || length > LzOutputLimit) {
@@ -16,6 +17,7 @@ void packCodec12(std::int32_t length) {
     // overwrites the last byte again.
     d[0] = t[length - 1];
     d[length - 1] = t[n - 1];
+    noteDecodeWritten(length);
 
     // The odd step ORs into the middle byte that the even step before it
     // stored whole, so the order matters.

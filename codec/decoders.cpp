@@ -3,6 +3,7 @@
 #include "codec/lz_expand.h"
 #include "codec/packing.h"
 #include "codec/prelude.h"
+#include "codec/work_extent.h"
 
 std::array<std::uint8_t, BlockInputSize> BlockInputBuffer;
 std::array<std::uint8_t, 2 * WorkBufferSize> WorkRegion;
@@ -15,8 +16,9 @@ bool LastDecodeDamaged = false;
 // nothing to reconstruct and DecodeBuffer keeps the LZ output (the packing
 // steps do nothing for such a length either).
 std::int32_t expandAndReconstruct(std::int32_t storedSize) {
-    // Also clears the history that back-references see before the output.
-    WorkRegion.fill(0);
+    // Leaves the whole region zero, also the history that back-references
+    // see before the output.
+    clearWorkRegion();
     const std::int32_t length = lzExpand(storedSize);
     LastDecodeDamaged = Lz.damaged;
     reconstructPrelude(length);

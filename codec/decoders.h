@@ -26,6 +26,13 @@ std::int32_t decodeCodec10(std::int32_t storedSize);
 std::int32_t decodeCodec11(std::int32_t storedSize);
 std::int32_t decodeCodec12(std::int32_t storedSize);
 
+// Every decode starts from a work region that is all zero. Instead of
+// clearing both buffers whole, each decode clears what the one before it
+// wrote: the stages record how far they wrote in either buffer. Code that
+// writes into WorkRegion by any other means calls this afterwards, so that
+// the next decode clears the whole region once.
+void workRegionWritten();
+
 // True when the last decode had to be cut short: the stored stream ran out
 // before its end marker, or described more than the buffers hold. What was
 // decoded up to that point is still in DecodeBuffer[0 .. L).

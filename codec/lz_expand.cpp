@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codec/work_extent.h"
+
 LzState Lz;
 
 std::uint16_t lzReadWord() {
@@ -120,5 +122,6 @@ std::int32_t lzExpand(std::int32_t storedSize) {
         }
         copyBack(offset, count);
     }
+    noteDecodeWritten(Lz.outCount);
     return Lz.outCount;
 }

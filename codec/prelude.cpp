@@ -4,6 +4,7 @@
 
 #include "codec/decoders.h"
 #include "codec/lz_expand.h"
+#include "codec/work_extent.h"
 
 std::int32_t reconstructPrelude(std::int32_t length) {
     if (length < 2 || length > LzOutputLimit) {
@@ -22,6 +23,8 @@ std::int32_t reconstructPrelude(std::int32_t length) {
     }
 
     std::copy_n(d, length, ScratchBuffer.data());
+    noteDecodeWritten(length);
+    noteScratchWritten(length);
     interleaveHalves(n >> 1);
     return n;
 }
@@ -36,4 +39,5 @@ void interleaveHalves(std::int32_t half) {
         t[2 * j] = d[j];
         t[2 * j + 1] = d[half + j];
     }
+    noteScratchWritten(2 * half);
 }
