@@ -10,6 +10,29 @@
 bool BlockProgressShown = true;
 BlockFetchNote LastFetchNote{};
 
+namespace {
+
+// Every byte of BlockInputBuffer from here on is zero.
+std::int32_t BlockInputEnd = 0;
+
+// Leaves every byte past the bytesRead just read zero, as if the whole
+// buffer had been cleared before the read: clears what the previous read
+// left beyond them and whatever the read may have touched up to wanted.
+void clearBlockInputFrom(std::int32_t bytesRead, std::int32_t wanted) {
+    const std::int32_t end = std::max(BlockInputEnd, wanted);
+    if (end > bytesRead) {
+        std::memset(BlockInputBuffer.data() + bytesRead, 0,
+                    static_cast<std::size_t>(end - bytesRead));
+    }
+    BlockInputEnd = bytesRead;
+}
+
+} // namespace
+
+void blockInputWritten() {
+    BlockInputEnd = BlockInputSize;
+}
+
 std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
     // Shown before the end test and before the index advances: fetching block
     // i shows i/count, and the call that finds no block left shows count/count.
@@ -28,7 +51,6 @@ std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
     }
 
     fseeko(BundleFile, static_cast<off_t>(Blocks.absoluteOffset[index]), SEEK_SET);
-    BlockInputBuffer.fill(0);
     // A stored size beyond the input buffer (or one from a field at or above
     // 2^31, which reads negative) is cut to what the buffer holds.
     const std::uint32_t storedSize = static_cast<std::uint32_t>(Blocks.storedSize[index]);
@@ -37,6 +59,7 @@ std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
         .decodeDamaged = false, .storedSizeCut = wanted != storedSize, .resultCut = false};
     const auto bytesRead =
         static_cast<std::int32_t>(std::fread(BlockInputBuffer.data(), 1, wanted, BundleFile));
+    clearBlockInputFrom(bytesRead, static_cast<std::int32_t>(wanted));
 
     const std::int32_t codec = Blocks.codec[index];
     std::int32_t length = bytesRead;

@@ -12,6 +12,11 @@ inline constexpr std::int32_t StreamBlockSize = 8192;
 // Returns 0 when a block was delivered, -1 when no block remains.
 std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination);
 
+// Each fetch leaves BlockInputBuffer zero past the bytes it read, clearing
+// only what the read before it left there. Code that writes into the buffer
+// by other means calls this afterwards, so that the next fetch clears it all.
+void blockInputWritten();
+
 // The player shows the progress text; tools that walk a track without a
 // console line of their own turn it off.
 extern bool BlockProgressShown;

@@ -19,17 +19,26 @@ void packCodec12(std::int32_t length) {
     d[length - 1] = t[n - 1];
     noteDecodeWritten(length);
 
-    // The odd step ORs into the middle byte that the even step before it
-    // stored whole, so the order matters.
-    for (std::int32_t k = 0; k <= n - 2; ++k) {
-        const std::int32_t m = k / 2;
+    // Values 2m and 2m + 1 fill the triple at bytes 3m + 1 .. 3m + 3, both
+    // taking a nibble of T[n + m]; the odd value ORs its high nibble into the
+    // middle byte that the even one stored whole, so with both in hand each
+    // byte is stored once.
+    const std::int32_t steps = n - 1; // values 0 .. n - 2
+    const std::int32_t pairs = steps / 2;
+    for (std::int32_t m = 0; m < pairs; ++m) {
+        const std::uint8_t even = t[2 * m];
+        const std::uint8_t odd = t[2 * m + 1];
         const std::uint8_t nibbles = t[n + m];
-        if (k % 2 == 0) {
-            d[3 * m + 2] = highNibbleDown(t[k]);
-            d[3 * m + 1] = static_cast<std::uint8_t>(lowNibbleUp(t[k]) | lowNibble(nibbles));
-        } else {
-            d[3 * m + 2] = static_cast<std::uint8_t>(d[3 * m + 2] | highNibble(t[k]));
-            d[3 * m + 3] = static_cast<std::uint8_t>(lowNibbleUp(t[k]) | highNibbleDown(nibbles));
-        }
+        std::uint8_t* const triple = d + 3 * m + 1;
+        triple[0] = static_cast<std::uint8_t>(lowNibbleUp(even) | lowNibble(nibbles));
+        triple[1] = static_cast<std::uint8_t>(highNibble(odd) | highNibbleDown(even));
+        triple[2] = static_cast<std::uint8_t>(lowNibbleUp(odd) | highNibbleDown(nibbles));
+    }
+    // An odd number of steps leaves value n - 2 without its partner.
+    if (steps % 2 != 0) {
+        const std::uint8_t even = t[2 * pairs];
+        std::uint8_t* const triple = d + 3 * pairs + 1;
+        triple[0] = static_cast<std::uint8_t>(lowNibbleUp(even) | lowNibble(t[n + pairs]));
+        triple[1] = highNibbleDown(even);
     }
 }

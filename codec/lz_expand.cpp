@@ -38,12 +38,54 @@ std::int32_t lzReadBit() {
 
 namespace {
 
-// Copies count bytes from offset (-4096 .. -1) bytes back. Sources before the
-// output lie in ScratchBuffer, the first half of the same region.
-void copyBack(std::int32_t offset, std::int32_t count) {
-    std::uint8_t* const dst = WorkRegion.data() + WorkBufferSize + Lz.outCount;
+// The stage's state while it runs. Kept in locals rather than in Lz: every
+// byte stored to DecodeBuffer could alias a global, which would force each
+// field back to memory after every output byte.
+struct LzRun {
+    const std::uint8_t* in;
+    std::int32_t inPos;
+    std::int32_t inCount;
+    std::uint32_t ctrlWord;
+    std::uint32_t ctrlBitsLeft;
+    bool damaged;
+};
+
+// lzReadBit on the local state. False when the control word reload would
+// read past the end of BlockInputBuffer: the stage then stops without
+// decoding the token that took the bit.
+inline bool takeBit(LzRun& run, std::uint32_t& bit) {
+    bit = run.ctrlWord & 1;
+    if (--run.ctrlBitsLeft == 0) {
+        run.ctrlBitsLeft = 16;
+        if (run.inPos > BlockInputSize - 2) {
+            run.ctrlWord = 0;
+            run.damaged = true;
+            return false;
+        }
+        run.ctrlWord = run.in[run.inPos] | static_cast<std::uint32_t>(run.in[run.inPos + 1]) << 8;
+        run.inPos += 2;
+    } else {
+        run.ctrlWord >>= 1;
+    }
+    return true;
+}
+
+// lzReadByte on the local state.
+inline std::int32_t takeByte(LzRun& run) {
+    if (run.inPos >= run.inCount) {
+        return -1;
+    }
+    return run.in[run.inPos++];
+}
+
+// Copies count bytes from offset (-4096 .. -1) bytes back to dst. Sources
+// before the output lie in ScratchBuffer, the first half of the same region.
+inline void copyBack(std::uint8_t* dst, std::int32_t offset, std::int32_t count) {
     const std::uint8_t* const src = dst + offset;
-    if (count <= -offset) {
+    if (offset == -1) {
+        // The byte before, repeated: what the byte-by-byte copy gives.
+        std::memset(dst, *src, static_cast<std::size_t>(count));
+    } else if (count <= -offset) {
         std::memcpy(dst, src, static_cast<std::size_t>(count));
     } else {
         // The source runs into bytes this copy writes: byte by byte, ascending.
@@ -51,62 +93,59 @@ void copyBack(std::int32_t offset, std::int32_t count) {
             dst[i] = src[i];
         }
     }
-    Lz.outCount += count;
 }
 
 } // namespace
 
 std::int32_t lzExpand(std::int32_t storedSize) {
-    Lz = LzState{.inPos = 0,
-                 .inCount = std::clamp(storedSize, 0, BlockInputSize),
-                 .ctrlWord = 0,
-                 .ctrlBitsLeft = 16,
-                 .outCount = 0,
-                 .damaged = false};
-    Lz.ctrlWord = lzReadWord();
+    LzRun run{.in = BlockInputBuffer.data(),
+              .inPos = 2,
+              .inCount = std::clamp(storedSize, 0, BlockInputSize),
+              .ctrlWord = BlockInputBuffer[0] | static_cast<std::uint32_t>(BlockInputBuffer[1])
+                                                    << 8,
+              .ctrlBitsLeft = 16,
+              .damaged = false};
+    std::uint8_t* const out = DecodeBuffer.data();
+    std::int32_t outCount = 0;
 
     // Every flag bit is checked for a failed control word reload: the token
     // that took the bit is then not decoded.
     for (;;) {
-        const std::int32_t isLiteral = lzReadBit();
-        if (Lz.damaged) {
+        std::uint32_t isLiteral = 0;
+        if (!takeBit(run, isLiteral)) {
             break;
         }
         if (isLiteral != 0) {
-            if (Lz.outCount >= LzOutputLimit) {
-                Lz.damaged = true;
+            if (outCount >= LzOutputLimit) {
+                run.damaged = true;
                 break;
             }
             // A read past the stored bytes gives -1, stored as 0xFF.
-            DecodeBuffer[static_cast<std::size_t>(Lz.outCount++)] =
-                static_cast<std::uint8_t>(lzReadByte());
+            out[outCount++] = static_cast<std::uint8_t>(takeByte(run));
             continue;
         }
 
-        const std::int32_t isLong = lzReadBit();
-        if (Lz.damaged) {
+        std::uint32_t isLong = 0;
+        if (!takeBit(run, isLong)) {
             break;
         }
         std::int32_t offset = 0;
         std::int32_t count = 0;
         if (isLong == 0) {
-            const std::int32_t a = lzReadBit();
-            if (Lz.damaged) {
+            std::uint32_t a = 0;
+            std::uint32_t b = 0;
+            if (!takeBit(run, a) || !takeBit(run, b)) {
                 break;
             }
-            const std::int32_t b = lzReadBit();
-            if (Lz.damaged) {
-                break;
-            }
-            count = 2 * a + b + 3;
-            offset = lzReadByte() | -256; // -1 stays -1
+            count = static_cast<std::int32_t>(2 * a + b + 3);
+            offset = takeByte(run) | -256; // -1 stays -1
         } else {
-            const std::int32_t b1 = lzReadByte();
-            const std::int32_t b2 = lzReadByte();
+            const std::int32_t b1 = takeByte(run);
+            const std::int32_t b2 = takeByte(run);
             offset = b1 | ((b2 & 0xF0) * 16 - 4096);
             count = (b2 & 0x0F) + 3;
             if ((b2 & 0x0F) == 0) {
-                const std::int32_t e = lzReadByte();
+                const std::int32_t e = takeByte(run);
                 if (e == 0) {
                     break; // end marker; b1 and b2's high nibble are ignored
                 }
@@ -114,14 +153,23 @@ std::int32_t lzExpand(std::int32_t storedSize) {
             }
         }
 
-        const std::int32_t room = LzOutputLimit - Lz.outCount;
+        const std::int32_t room = LzOutputLimit - outCount;
         if (count > room) {
-            copyBack(offset, room);
-            Lz.damaged = true;
+            copyBack(out + outCount, offset, room);
+            outCount += room;
+            run.damaged = true;
             break;
         }
-        copyBack(offset, count);
+        copyBack(out + outCount, offset, count);
+        outCount += count;
     }
-    noteDecodeWritten(Lz.outCount);
-    return Lz.outCount;
+
+    Lz = LzState{.inPos = run.inPos,
+                 .inCount = run.inCount,
+                 .ctrlWord = static_cast<std::uint16_t>(run.ctrlWord),
+                 .ctrlBitsLeft = static_cast<std::uint16_t>(run.ctrlBitsLeft),
+                 .outCount = outCount,
+                 .damaged = run.damaged};
+    noteDecodeWritten(outCount);
+    return outCount;
 }

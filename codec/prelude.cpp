@@ -13,16 +13,22 @@ std::int32_t reconstructPrelude(std::int32_t length) {
     const std::int32_t n = valueCount(length);
     std::uint8_t* const d = DecodeBuffer.data();
 
-    // Undoes the encoder's second-order differences: each pass is a running
-    // sum, so every step adds the value the pass has just stored.
+    // Undoes the encoder's second-order differences: two running sums, the
+    // first from index 2 on (seeded with D[1]), the second from index 1 on
+    // (seeded with D[0]). Both run in one pass with the sums in registers:
+    // at index i the first sum is complete up to i before the second takes it.
+    std::uint8_t first = d[1];
+    std::uint8_t second = static_cast<std::uint8_t>(d[0] + d[1]);
+    d[1] = second;
     for (std::int32_t i = 2; i < length; ++i) {
-        d[i] = static_cast<std::uint8_t>(d[i] + d[i - 1]);
-    }
-    for (std::int32_t i = 1; i < length; ++i) {
-        d[i] = static_cast<std::uint8_t>(d[i] + d[i - 1]);
+        first = static_cast<std::uint8_t>(first + d[i]);
+        second = static_cast<std::uint8_t>(second + first);
+        d[i] = second;
     }
 
-    std::copy_n(d, length, ScratchBuffer.data());
+    // The interleave below rewrites T[0 .. 2h), so only the rest is copied.
+    const std::int32_t interleaved = 2 * (n >> 1);
+    std::copy(d + interleaved, d + length, ScratchBuffer.data() + interleaved);
     noteDecodeWritten(length);
     noteScratchWritten(length);
     interleaveHalves(n >> 1);
@@ -35,7 +41,8 @@ void interleaveHalves(std::int32_t half) {
     }
     const std::uint8_t* const d = DecodeBuffer.data();
     std::uint8_t* const t = ScratchBuffer.data();
-    for (std::int32_t j = half - 1; j >= 0; --j) {
+    // Reads only D and writes only T, so the order of j does not matter.
+    for (std::int32_t j = 0; j < half; ++j) {
         t[2 * j] = d[j];
         t[2 * j + 1] = d[half + j];
     }
