@@ -1,6 +1,7 @@
 #include "codec/lz_expand.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "codec/work_extent.h"
@@ -111,6 +112,21 @@ std::int32_t lzExpand(std::int32_t storedSize) {
     // Every flag bit is checked for a failed control word reload: the token
     // that took the bit is then not decoded.
     for (;;) {
+        // A run of literals whose flags all lie in the current control word,
+        // short of its last flag (taking that one reloads the word between
+        // two literal bytes), with all its bytes stored and room for them:
+        // the bytes follow each other in the input and go out as one copy.
+        const auto literals = std::min<std::uint32_t>(
+            static_cast<std::uint32_t>(std::countr_one(run.ctrlWord)), run.ctrlBitsLeft - 1);
+        if (literals > 1 && run.inPos + static_cast<std::int32_t>(literals) <= run.inCount &&
+            outCount + static_cast<std::int32_t>(literals) <= LzOutputLimit) {
+            std::memcpy(out + outCount, run.in + run.inPos, literals);
+            run.inPos += static_cast<std::int32_t>(literals);
+            outCount += static_cast<std::int32_t>(literals);
+            run.ctrlWord >>= literals;
+            run.ctrlBitsLeft -= literals;
+        }
+
         std::uint32_t isLiteral = 0;
         if (!takeBit(run, isLiteral)) {
             break;
