@@ -6,6 +6,7 @@
 #include <span>
 
 #include "audio/wave_ring.h"
+#include "bundle/track.h"
 #include "platform/console_keys.h"
 
 std::array<std::uint8_t, StreamBlockSize + StreamTailSize> StreamBuffer{};
@@ -102,6 +103,16 @@ std::int32_t fillBatch() {
         }
     }
     return SampleCount;
+}
+
+std::int64_t samplesRemaining() {
+    if (StreamEnded) {
+        return 0;
+    }
+    // A position past the block starts the next block at its byte 0.
+    const std::int64_t inBlock = std::max(0, StreamBlockSize - StreamPosition);
+    const std::int64_t blocksToCome = std::max(0, Blocks.count - Blocks.nextIndex);
+    return 2 * ((inBlock + blocksToCome * StreamBlockSize) / 3);
 }
 
 void playStream() {
