@@ -128,9 +128,10 @@ int runExport(const std::string& bundle, const std::vector<std::string>& trackWo
             continue;
         }
         if (result.notedBlocks > 0) {
-            printError("warning: track " + std::to_string(number) + " has " +
+            printError("warning: track " + std::to_string(number) + ": " +
                        std::to_string(result.notedBlocks) +
-                       " damaged blocks, exported as the player plays them (see verify)");
+                       (result.notedBlocks == 1 ? " block" : " blocks") +
+                       " damaged or cut, exported as the player plays it (see verify)");
         }
         std::printf("%s\n", result.path.c_str());
         std::fflush(stdout);
