@@ -60,9 +60,12 @@ AudioFile readAudio(const std::string& path) {
     audio.rate = info.samplerate;
     audio.channels = info.channels;
     audio.format = info.format;
-    audio.samples.resize(static_cast<std::size_t>(info.frames * info.channels));
-    audio.samples.resize(static_cast<std::size_t>(
-        sf_readf_short(file, audio.samples.data(), info.frames) * info.channels));
+    // Read to the end rather than trust the frame count: FLAC stores 0 for
+    // "unknown", which an empty file has.
+    Samples chunk(8192);
+    for (sf_count_t got; (got = sf_read_short(file, chunk.data(), 8192)) > 0;) {
+        audio.samples.insert(audio.samples.end(), chunk.begin(), chunk.begin() + got);
+    }
     sf_close(file);
     return audio;
 }

@@ -94,6 +94,11 @@ bool writeSamples(SNDFILE* file, std::int64_t total, const std::string& name, bo
             break;
         }
     }
+    // The FLAC encoder starts at the first samples; a track without any
+    // still needs its stream header to be a readable file.
+    if (written == 0) {
+        sf_command(file, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    }
     frames = written / ExportChannels;
     return true;
 }
