@@ -61,14 +61,12 @@ TEST_F(Verify, FindsEachDamageOfTheFirstTrackAndPassesIntactOnes) {
     std::vector<Case> cases;
     cases.push_back({"intact raw track", atFirstRow(rawTrack(3)), {}});
     cases.push_back({"intact encoded piece", piece, {}});
-    cases.push_back(
-        {"bundle ends before the track",
-         Bytes(FirstTrackOffset, 0),
-         {"no track: nothing but zeros or the end of the bundle where it should begin"}});
-    cases.push_back(
-        {"zeros where the track should be",
-         Bytes(FirstTrackOffset + 64, 0),
-         {"no track: nothing but zeros or the end of the bundle where it should begin"}});
+    cases.push_back({"bundle ends before the track",
+                     Bytes(FirstTrackOffset, 0),
+                     {"no track: the bundle ends, or holds zeros, where its header should begin"}});
+    cases.push_back({"zeros where the track should be",
+                     Bytes(FirstTrackOffset + 64, 0),
+                     {"no track: the bundle ends, or holds zeros, where its header should begin"}});
     {
         Bytes image = atFirstRow(rawTrack(2));
         image[FirstTrackOffset] = 'X';
@@ -199,7 +197,7 @@ TEST_F(Verify, HiddenRowsAreCheckedWhenTheyHoldATrack) {
          1,
          "84 checked, 1 damaged, 22 hidden rows without a track\n",
          "61  Village 3              DAMAGED\n"
-         "      no track: nothing but zeros or the end of the bundle where it should begin\n"},
+         "      no track: the bundle ends, or holds zeros, where its header should begin\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -162,7 +162,7 @@ std::string openingProblem(const RowOpening& opening) {
     case RowState::Ready:
         return "";
     case RowState::NoTrack:
-        return "no track: nothing but zeros or the end of the bundle where it should begin";
+        return "no track: the bundle ends, or holds zeros, where its header should begin";
     case RowState::WrongMagic: {
         char text[96];
         std::snprintf(text, sizeof text,

@@ -20,7 +20,8 @@
 
 namespace {
 
-constexpr int ExitDamaged = 1;
+// Damage found, a track not exported, or a bundle that cannot be read.
+constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
 
 void printError(const std::string& message) {
@@ -79,7 +80,7 @@ int runList(const std::string& bundle) {
     std::string error;
     if (!openBundle(bundle, error)) {
         printError(error);
-        return ExitDamaged;
+        return ExitFailure;
     }
     std::printf("No  %-21s  %9s  %9s  %6s  %s\n", "Title", "Duration", "Frames", "Blocks",
                 "Codecs");
@@ -107,13 +108,13 @@ int runExport(const std::string& bundle, const std::vector<std::string>& trackWo
     std::string error;
     if (!openBundle(bundle, error)) {
         printError(error);
-        return ExitDamaged;
+        return ExitFailure;
     }
     std::error_code made;
     std::filesystem::create_directories(directory, made);
     if (made) {
         printError("cannot create " + directory + ": " + made.message());
-        return ExitDamaged;
+        return ExitFailure;
     }
     const AudioFormat format = formatName == "wav" ? AudioFormat::Wav : AudioFormat::Flac;
     const bool progress = isatty(STDERR_FILENO) != 0;
@@ -124,7 +125,7 @@ int runExport(const std::string& bundle, const std::vector<std::string>& trackWo
         const ExportResult result = exportTrack(number, directory, format, progress);
         if (!result.written) {
             printError("track " + std::to_string(number) + " not exported: " + result.error);
-            status = ExitDamaged;
+            status = ExitFailure;
             continue;
         }
         if (result.notedBlocks > 0) {
@@ -160,7 +161,7 @@ int runVerify(const std::string& bundle, const std::vector<std::string>& trackWo
     std::string error;
     if (!openBundle(bundle, error)) {
         printError(error);
-        return ExitDamaged;
+        return ExitFailure;
     }
 
     std::int32_t damaged = 0;
@@ -206,7 +207,7 @@ int runVerify(const std::string& bundle, const std::vector<std::string>& trackWo
         std::printf(", %d hidden rows without a track", emptyHidden);
     }
     std::printf("\n");
-    return damaged > 0 ? ExitDamaged : 0;
+    return damaged > 0 ? ExitFailure : 0;
 }
 
 } // namespace
