@@ -1,0 +1,136 @@
+// A key pressed while a track plays in real time, on a pseudo-terminal as a
+// user's console: playback stops at the next submission, the waiting keys
+// are read away and the terminal gets its settings back.
+#include <chrono>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include "tests/support/run_program.h"
+#include "tests/support/test_bundle.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Bytes patterned(std::size_t count, std::uint32_t seed) {
+    Bytes bytes(count);
+    std::uint32_t state = seed;
+    for (std::uint8_t& b : bytes) {
+        state = state * 1664525u + 1013904223u;
+        b = static_cast<std::uint8_t>((state >> 24) & 0x3F);
+    }
+    return bytes;
+}
+
+struct Session {
+    pid_t pid = -1;
+    int master = -1;
+    int slave = -1; // held open so the terminal's input queue can be inspected
+    std::string screen;
+};
+
+void readScreen(Session& session, int waitMs) {
+    pollfd ready{session.master, POLLIN, 0};
+    while (poll(&ready, 1, waitMs) > 0) {
+        char bytes[4096];
+        const ssize_t got = read(session.master, bytes, sizeof bytes);
+        if (got <= 0) {
+            return;
+        }
+        session.screen.append(bytes, static_cast<std::size_t>(got));
+        waitMs = 0;
+    }
+}
+
+bool waitForScreen(Session& session, const std::string& text, double seconds) {
+    const auto until = Clock::now() + std::chrono::duration<double>(seconds);
+    while (session.screen.find(text) == std::string::npos && Clock::now() < until) {
+        readScreen(session, 20);
+    }
+    return session.screen.find(text) != std::string::npos;
+}
+
+class KeyStop : public testing::Test {
+  protected:
+    void SetUp() override {
+        bundle = makeTempDir() + "/zelvormusic.bun";
+        // 60 blocks: about seven seconds of sound.
+        std::vector<TestBlock> blocks(60, TestBlock{patterned(8192, 9), 0});
+        std::copy_n("DATA", 4, blocks[0].stored.begin());
+        Bytes image;
+        placeTrack(image, 0x20, blocks);
+        writeFile(bundle, image);
+    }
+
+    Session start() {
+        Session session;
+        session.pid = forkpty(&session.master, nullptr, nullptr, nullptr);
+        if (session.pid == 0) {
+            execl(ZELVOR_PACED_PLAYER, ZELVOR_PACED_PLAYER, bundle.c_str(), "0",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        session.slave = open(ptsname(session.master), O_RDWR | O_NOCTTY);
+        return session;
+    }
+
+    std::string bundle;
+};
+
+TEST_F(KeyStop, StopsAtTheNextSubmissionAndRestoresTheTerminal) {
+    const struct {
+        const char* name;
+        std::string keys;
+    } cases[] = {{"three keys at once", "abc"}, {"Ctrl-C", "\x03"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Session session = start();
+        ASSERT_GT(session.pid, 0);
+        // Well into the track: the ring is full and the device sets the pace.
+        ASSERT_TRUE(waitForScreen(session, "    30/    60", 10.0)) << session.screen;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        readScreen(session, 0);
+        const std::size_t before = session.screen.size();
+
+        const auto pressed = Clock::now();
+        ASSERT_EQ(write(session.master, c.keys.data(), c.keys.size()),
+                  static_cast<ssize_t>(c.keys.size()));
+        int status = 0;
+        while (waitpid(session.pid, &status, WNOHANG) == 0 &&
+               Clock::now() - pressed < std::chrono::seconds(5)) {
+            readScreen(session, 10);
+        }
+        const double took = std::chrono::duration<double>(Clock::now() - pressed).count();
+        readScreen(session, 50);
+
+        ASSERT_TRUE(WIFEXITED(status)) << "still running or killed";
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_LT(took, 1.0); // one submission is 0.19 s of sound; stop and close add little
+        // At most a block or two more were fetched before the next submission,
+        // then the final line feed (the terminal shows it as CR LF).
+        const std::string after = session.screen.substr(before);
+        EXPECT_TRUE(after.ends_with("\r\n")) << after;
+        EXPECT_EQ(session.screen.find("still full"), std::string::npos);
+        EXPECT_EQ(session.screen.find("    60/    60"), std::string::npos) << "played to the end";
+
+        int waiting = -1;
+        ASSERT_EQ(ioctl(session.slave, FIONREAD, &waiting), 0);
+        EXPECT_EQ(waiting, 0) << "keys left unread";
+        termios settings{};
+        ASSERT_EQ(tcgetattr(session.slave, &settings), 0);
+        EXPECT_NE(settings.c_lflag & ECHO, 0u);
+        EXPECT_NE(settings.c_lflag & ICANON, 0u);
+        close(session.slave);
+        close(session.master);
+    }
+}
+
+} // namespace
