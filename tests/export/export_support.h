@@ -10,8 +10,6 @@
 #include "tests/support/test_bundle.h"
 
 // Bytes that never form "DATA" by chance.
-Bytes patterned(std::size_t count, std::uint32_t seed);
-void putTag(Bytes& block, std::size_t at);
 
 // A track's own bytes (header, table, blocks), to be placed at any row.
 Bytes trackBytes(const std::vector<TestBlock>& blocks);
