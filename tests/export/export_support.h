@@ -9,8 +9,6 @@
 #include "tests/support/stream_model.h"
 #include "tests/support/test_bundle.h"
 
-// Bytes that never form "DATA" by chance.
-
 // A track's own bytes (header, table, blocks), to be placed at any row.
 Bytes trackBytes(const std::vector<TestBlock>& blocks);
 // The encoder's track of a synthesised piece; the same seed, the same bytes.
