@@ -2,12 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <span>
 
-#include "audio/wave_ring.h"
 #include "bundle/track.h"
-#include "platform/console_keys.h"
 
 std::array<std::uint8_t, StreamBlockSize + StreamTailSize> StreamBuffer{};
 std::array<std::int16_t, SampleBatchSize> SampleBuffer{};
@@ -113,29 +110,4 @@ std::int64_t samplesRemaining() {
     const std::int64_t inBlock = std::max(0, StreamBlockSize - StreamPosition);
     const std::int64_t blocksToCome = std::max(0, Blocks.count - Blocks.nextIndex);
     return 2 * ((inBlock + blocksToCome * StreamBlockSize) / 3);
-}
-
-void playStream() {
-    switch (beginStream()) {
-    case StreamStart::NoBlocks:
-        std::exit(1);
-    case StreamStart::NoDataTag:
-        std::printf("No DATA chunk found.\n");
-        std::exit(1);
-    case StreamStart::Ready:
-        break;
-    }
-    waveRingOpen();
-    // A partial batch at the end of the data is not played.
-    while (fillBatch() == SampleBatchSize) {
-        waveRingSubmit(SampleBuffer.data(), SampleBatchBytes);
-        SampleCount = 0;
-        if (keyWaiting()) {
-            while (keyWaiting()) {
-                readKey();
-            }
-            waveRingStop();
-            return;
-        }
-    }
 }
