@@ -9,6 +9,7 @@
 
 bool BlockProgressShown = true;
 BlockFetchNote LastFetchNote{};
+std::int32_t NotedFetchCount = 0;
 
 namespace {
 
@@ -55,11 +56,13 @@ std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
     // 2^31, which reads negative) is cut to what the buffer holds.
     const std::uint32_t storedSize = static_cast<std::uint32_t>(Blocks.storedSize[index]);
     const std::size_t wanted = std::min<std::uint32_t>(storedSize, BlockInputSize);
-    LastFetchNote = {
-        .decodeDamaged = false, .storedSizeCut = wanted != storedSize, .resultCut = false};
     const auto bytesRead =
         static_cast<std::int32_t>(std::fread(BlockInputBuffer.data(), 1, wanted, BundleFile));
     clearBlockInputFrom(bytesRead, static_cast<std::int32_t>(wanted));
+    LastFetchNote = {.decodeDamaged = false,
+                     .storedSizeCut = wanted != storedSize,
+                     .resultCut = false,
+                     .readShort = static_cast<std::size_t>(bytesRead) != wanted};
 
     const std::int32_t codec = Blocks.codec[index];
     std::int32_t length = bytesRead;
@@ -74,6 +77,10 @@ std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
     const std::uint8_t* const result = raw ? BlockInputBuffer.data() : DecodeBuffer.data();
     LastFetchNote.decodeDamaged = !raw && lastDecodeDamaged();
     LastFetchNote.resultCut = length > StreamBlockSize;
+    if (LastFetchNote.decodeDamaged || LastFetchNote.storedSizeCut || LastFetchNote.resultCut ||
+        LastFetchNote.readShort) {
+        ++NotedFetchCount;
+    }
     // The stream reader uses 8192 bytes of a block; anything past them is cut.
     // A block the decoder found damaged still delivers what it decoded.
     length = std::clamp(length, 0, StreamBlockSize);

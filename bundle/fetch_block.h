@@ -22,11 +22,16 @@ void blockInputWritten();
 extern bool BlockProgressShown;
 
 // What the last delivered block needed to fit: a decode that was cut short
-// (its stored stream ran out or expanded past the buffers), or a stored size
-// or result too large for the buffers, cut to what fits.
+// (its stored stream ran out or expanded past the buffers), a stored size or
+// result too large for the buffers, cut to what fits, or a read that ended
+// before the stored size (the bundle ends inside the block).
 struct BlockFetchNote {
     bool decodeDamaged;
     bool storedSizeCut;
     bool resultCut;
+    bool readShort;
 };
 extern BlockFetchNote LastFetchNote;
+// Blocks delivered with any note since a tool last set this to 0, so that a
+// tool that streams whole batches learns of damage between them.
+extern std::int32_t NotedFetchCount;

@@ -7,6 +7,8 @@ BlockTable Blocks{};
 std::FILE* BundleFile = nullptr;
 std::uint32_t TrackStreamOffset = 0;
 std::uint32_t LastMagicRead = 0;
+std::int32_t DroppedEntries = 0;
+bool DroppedEntryShown = true;
 
 namespace {
 
@@ -38,8 +40,11 @@ bool addBlock(std::uint32_t blockOffset, std::uint32_t storedSize, std::uint32_t
     }
     const std::int32_t kind = Blocks.codec[slot];
     if (kind != CodecRaw && kind != Codec10 && kind != Codec11 && kind != Codec12) {
-        std::printf("Out of type range: %d!\n", kind);
+        if (DroppedEntryShown) {
+            std::printf("Out of type range: %d!\n", kind);
+        }
         --Blocks.count;
+        ++DroppedEntries;
     }
     return true;
 }
@@ -51,6 +56,7 @@ TrackLoad loadTrack(std::FILE* bundle, std::uint32_t streamOffset) {
     TrackStreamOffset = streamOffset;
     Blocks.count = 0;
     Blocks.nextIndex = 0;
+    DroppedEntries = 0;
     fseeko(bundle, static_cast<off_t>(streamOffset), SEEK_SET);
 
     std::array<std::uint8_t, HeaderSize> header{};

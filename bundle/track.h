@@ -42,6 +42,11 @@ enum class TrackLoad {
 TrackLoad loadTrack(std::FILE* bundle, std::uint32_t streamOffset);
 // The four bytes read where the magic should be, as a little-endian number.
 extern std::uint32_t LastMagicRead;
+// Entries of an unknown codec that the last loadTrack dropped.
+extern std::int32_t DroppedEntries;
+// The player reports each dropped entry; tools that report them in their own
+// words turn the message off.
+extern bool DroppedEntryShown;
 
 // Opens the bundle, checks the track header at streamOffset and loads the
 // block table. Returns only on success; every failure prints its message and

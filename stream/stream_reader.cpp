@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <span>
 
-#include "audio/wave_ring.h"
-#include "platform/console_keys.h"
+#include "bundle/track.h"
 
 std::array<std::uint8_t, StreamBlockSize + StreamTailSize> StreamBuffer{};
 std::array<std::int16_t, SampleBatchSize> SampleBuffer{};
@@ -104,27 +102,12 @@ std::int32_t fillBatch() {
     return SampleCount;
 }
 
-void playStream() {
-    switch (beginStream()) {
-    case StreamStart::NoBlocks:
-        std::exit(1);
-    case StreamStart::NoDataTag:
-        std::printf("No DATA chunk found.\n");
-        std::exit(1);
-    case StreamStart::Ready:
-        break;
+std::int64_t samplesRemaining() {
+    if (StreamEnded) {
+        return 0;
     }
-    waveRingOpen();
-    // A partial batch at the end of the data is not played.
-    while (fillBatch() == SampleBatchSize) {
-        waveRingSubmit(SampleBuffer.data(), SampleBatchBytes);
-        SampleCount = 0;
-        if (keyWaiting()) {
-            while (keyWaiting()) {
-                readKey();
-            }
-            waveRingStop();
-            return;
-        }
-    }
+    // A position past the block starts the next block at its byte 0.
+    const std::int64_t inBlock = std::max(0, StreamBlockSize - StreamPosition);
+    const std::int64_t blocksToCome = std::max(0, Blocks.count - Blocks.nextIndex);
+    return 2 * ((inBlock + blocksToCome * StreamBlockSize) / 3);
 }

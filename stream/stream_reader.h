@@ -30,6 +30,12 @@ StreamStart beginStream();
 // blocks are exhausted (those are the data's last samples).
 std::int32_t fillBatch();
 
+// The samples the rest of the stream holds, counted from the current
+// position without decoding: every block still to come supplies
+// StreamBlockSize bytes, and an incomplete last triple yields nothing. Right
+// after beginStream it is the whole track, the final partial batch included.
+std::int64_t samplesRemaining();
+
 // Plays the open track to its end, or until a key is pressed; a track that
 // cannot be played ends the program with its message.
 void playStream();

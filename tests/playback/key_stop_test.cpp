@@ -20,16 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-Bytes patterned(std::size_t count, std::uint32_t seed) {
-    Bytes bytes(count);
-    std::uint32_t state = seed;
-    for (std::uint8_t& b : bytes) {
-        state = state * 1664525u + 1013904223u;
-        b = static_cast<std::uint8_t>((state >> 24) & 0x3F);
-    }
-    return bytes;
-}
-
 struct Session {
     pid_t pid = -1;
     int master = -1;

@@ -30,21 +30,6 @@ std::string progressOfWholeTrack(int count) {
     return text;
 }
 
-Bytes patterned(std::size_t count, std::uint32_t seed) {
-    Bytes bytes(count);
-    std::uint32_t state = seed * 2654435761u + 1;
-    for (std::uint8_t& b : bytes) {
-        state = state * 1664525u + 1013904223u;
-        b = static_cast<std::uint8_t>((state >> 24) &
-                                      0x3F); // keeps "DATA" from turning up by chance
-    }
-    return bytes;
-}
-
-void putTag(Bytes& block, std::size_t at) {
-    std::copy_n("DATA", 4, block.begin() + static_cast<std::ptrdiff_t>(at));
-}
-
 struct Played {
     ProgramRun run;
     Samples captured;

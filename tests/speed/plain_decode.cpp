@@ -243,7 +243,8 @@ std::int32_t plainFetchBlock(std::span<std::uint8_t, StreamBlockSize> destinatio
     std::int32_t length = raw ? bytesRead : plainDecode(codec, bytesRead);
     note = {.decodeDamaged = !raw && PlainLz.damaged,
             .storedSizeCut = wanted != storedSize,
-            .resultCut = length > StreamBlockSize};
+            .resultCut = length > StreamBlockSize,
+            .readShort = static_cast<std::size_t>(bytesRead) != wanted};
     length = std::clamp(length, 0, StreamBlockSize);
     std::memcpy(destination.data(), raw ? BlockInputBuffer.data() : DecodeBuffer.data(),
                 static_cast<std::size_t>(length));

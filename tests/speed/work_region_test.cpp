@@ -37,7 +37,7 @@ struct FetchState {
 
 bool operator==(const BlockFetchNote& a, const BlockFetchNote& b) {
     return a.decodeDamaged == b.decodeDamaged && a.storedSizeCut == b.storedSizeCut &&
-           a.resultCut == b.resultCut;
+           a.resultCut == b.resultCut && a.readShort == b.readShort;
 }
 
 bool operator==(const PlainLzState& a, const PlainLzState& b) {

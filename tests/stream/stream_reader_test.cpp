@@ -13,20 +13,6 @@
 
 namespace {
 
-Bytes randomBytes(std::size_t count, std::uint32_t seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(count);
-    for (std::uint8_t& b : bytes) {
-        b = static_cast<std::uint8_t>(random() & 0x3F); // never 'D' 'A' 'T' 'A' by chance
-    }
-    return bytes;
-}
-
-void putTag(Bytes& block, std::size_t at) {
-    const char tag[] = "DATA";
-    std::copy(tag, tag + 4, block.begin() + static_cast<std::ptrdiff_t>(at));
-}
-
 class StreamReader : public testing::Test {
   protected:
     void SetUp() override {
@@ -67,7 +53,7 @@ class StreamReader : public testing::Test {
 };
 
 TEST_F(StreamReader, TriplesWidenToSixteenBits) {
-    Bytes block = randomBytes(StreamBlockSize, 1);
+    Bytes block = patterned(StreamBlockSize, 1);
     putTag(block, 0);
     const Bytes triples{0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x08,
                         0x00, 0x00, 0x80, 0x00, 0x12, 0x34, 0x56};
@@ -105,7 +91,7 @@ TEST_F(StreamReader, PlaysTheStreamAsLaidOutInItsBlocks) {
         StreamBuffer.fill(0);
         std::vector<Bytes> blocks;
         for (const std::size_t size : c.sizes) {
-            blocks.push_back(randomBytes(size, ++seed));
+            blocks.push_back(patterned(size, ++seed));
         }
         for (const std::size_t tag : c.tags) {
             putTag(blocks[0], tag);
@@ -143,7 +129,7 @@ TEST_F(StreamReader, KeyStopsAfterTheNextSubmissionAndDrainsTheKeys) {
         SCOPED_TRACE(c.name);
         Fake = FakeOutput{};
         Fake.keyAnswers = c.answers;
-        std::vector<Bytes> blocks(6, randomBytes(StreamBlockSize, 7));
+        std::vector<Bytes> blocks(6, patterned(StreamBlockSize, 7));
         putTag(blocks[0], 0);
         openRawTrack(blocks);
         play();
@@ -156,10 +142,10 @@ TEST_F(StreamReader, KeyStopsAfterTheNextSubmissionAndDrainsTheKeys) {
 }
 
 TEST_F(StreamReader, FindsNoStartWithoutBlocksOrTag) {
-    Bytes noTag = randomBytes(StreamBlockSize, 3);
+    Bytes noTag = patterned(StreamBlockSize, 3);
     noTag[8190] = 0x44; // "DA" at the very end: the tag cannot fit
     noTag[8191] = 0x41;
-    Bytes lowerCase = randomBytes(StreamBlockSize, 4);
+    Bytes lowerCase = patterned(StreamBlockSize, 4);
     std::copy_n("data", 4, lowerCase.begin() + 50);
     const struct {
         const char* name;

@@ -1,5 +1,6 @@
 #include "tests/support/test_bundle.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -38,6 +39,20 @@ void placeTrack(Bytes& image, std::uint32_t trackOffset, const std::vector<TestB
         image.resize(trackOffset + track.size(), 0);
     }
     std::copy(track.begin(), track.end(), image.begin() + trackOffset);
+}
+
+Bytes patterned(std::size_t count, std::uint32_t seed) {
+    Bytes bytes(count);
+    std::uint32_t state = seed * 2654435761u + 1;
+    for (std::uint8_t& b : bytes) {
+        state = state * 1664525u + 1013904223u;
+        b = static_cast<std::uint8_t>((state >> 24) & 0x3F);
+    }
+    return bytes;
+}
+
+void putTag(Bytes& block, std::size_t at) {
+    std::copy_n("DATA", 4, block.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 void writeFile(const std::string& path, const Bytes& bytes) {

@@ -22,5 +22,11 @@ Bytes tableEntry(std::uint32_t blockOffset, std::uint32_t storedSize, std::uint3
 // order right after the table.
 void placeTrack(Bytes& image, std::uint32_t trackOffset, const std::vector<TestBlock>& blocks);
 
+// Deterministic filler bytes, all below 0x40, so "DATA" never turns up in
+// them by chance.
+Bytes patterned(std::size_t count, std::uint32_t seed);
+// Writes the tag that starts the sample data at position at of a block.
+void putTag(Bytes& block, std::size_t at);
+
 void writeFile(const std::string& path, const Bytes& bytes);
 Bytes readFile(const std::string& path);
