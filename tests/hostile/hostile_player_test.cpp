@@ -106,7 +106,7 @@ TEST_P(HostilePlayerCases, EndsWithItsMessageOrPlaysToTheEnd) {
 std::string caseName(const testing::TestParamInfo<HostileCase>& info) {
     std::string name = info.param.name;
     std::replace_if(
-        name.begin(), name.end(), [](char ch) { return std::isalnum(ch) == 0; }, '_');
+        name.begin(), name.end(), [](unsigned char ch) { return std::isalnum(ch) == 0; }, '_');
     return name;
 }
 

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
 
     int written = 0;
     for (const HostileCase& c : hostileCases()) {
-        if (c.image.size() <= LargestSeed) {
+        if (!c.heavy && c.image.size() <= LargestSeed) {
             writeSeed(bundles, "hostile-" + std::to_string(written++), c.image);
         }
     }
