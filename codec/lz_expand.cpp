@@ -112,6 +112,42 @@ std::int32_t lzExpand(std::int32_t storedSize) {
     // Every flag bit is checked for a failed control word reload: the token
     // that took the bit is then not decoded.
     for (;;) {
+        // Once the stored bytes are used up, every operand reads -1, and
+        // every flag bit from a zero control word (the zero fill after the
+        // stored bytes) is 0: each token is then a short back-reference of
+        // count 3 to the byte before, three more copies of the last byte. A
+        // stream that ran out lands here for the rest of its way to the
+        // output limit, so the tokens that only zero flags make up go at
+        // once. The last zero word's final flag is left to the ordinary path,
+        // which makes the reload after it (past the input, or a word that is
+        // not zero) exactly as a token at a time would.
+        if (run.inPos >= run.inCount && run.ctrlWord == 0) {
+            const std::int32_t tokensThatFit = (LzOutputLimit - outCount) / 3;
+            std::int64_t zeroBits = run.ctrlBitsLeft;
+            for (std::int32_t at = run.inPos;
+                 zeroBits <= 4 * std::int64_t{tokensThatFit} && at <= BlockInputSize - 2 &&
+                 run.in[at] == 0 && run.in[at + 1] == 0;
+                 at += 2) {
+                zeroBits += 16;
+            }
+            const auto tokens = static_cast<std::int32_t>(
+                std::min<std::int64_t>(tokensThatFit, (zeroBits - 1) / 4));
+            if (tokens > 0) {
+                std::memset(out + outCount, out[outCount - 1],
+                            3 * static_cast<std::size_t>(tokens));
+                outCount += 3 * tokens;
+                const auto flagsTaken = 4 * static_cast<std::uint32_t>(tokens);
+                if (flagsTaken < run.ctrlBitsLeft) {
+                    run.ctrlBitsLeft -= flagsTaken;
+                } else {
+                    const std::uint32_t intoLaterWords = flagsTaken - run.ctrlBitsLeft;
+                    run.inPos += 2 * static_cast<std::int32_t>(1 + intoLaterWords / 16);
+                    run.ctrlBitsLeft = 16 - intoLaterWords % 16;
+                }
+                continue;
+            }
+        }
+
         // A run of literals whose flags all lie in the current control word,
         // short of its last flag (taking that one reloads the word between
         // two literal bytes), with all its bytes stored and room for them:

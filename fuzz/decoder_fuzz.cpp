@@ -80,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> faults;
     // Whatever the buffers held before, every decode starts from zero.
     WorkRegion.fill(0xC3);
+    workRegionWritten(); // the next decode must clear what was written here
     const std::int32_t length = runBlockDecoder(FUZZ_CODEC, storedSize);
     const bool damaged = lastDecodeDamaged();
     checkDecodeResult(FUZZ_CODEC, length, faults);
@@ -95,6 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // the reference, limits included, then the rest must give the result
     // that the decode from dirty buffers gave.
     WorkRegion.fill(0);
+    workRegionWritten();
     const std::int32_t lzLength = lzExpand(storedSize);
     const ReferenceLz reference = referenceLzExpand(InputCopy, storedSize, LzOutputLimit);
     if (static_cast<std::size_t>(lzLength) != reference.output.size() ||

@@ -12,21 +12,6 @@ constexpr std::uint32_t HeaderSize = 16;
 constexpr std::uint32_t EntrySize = 16;
 constexpr std::size_t TagAt = 16;
 
-// Bytes that never form "DATA" by chance (all below 0x40).
-Bytes patterned(std::size_t count, std::uint32_t seed) {
-    Bytes bytes(count);
-    std::uint32_t state = seed * 2654435761u + 1;
-    for (std::uint8_t& b : bytes) {
-        state = state * 1664525u + 1013904223u;
-        b = static_cast<std::uint8_t>((state >> 24) & 0x3F);
-    }
-    return bytes;
-}
-
-void putTag(Bytes& block, std::size_t at) {
-    std::copy_n("DATA", 4, block.begin() + static_cast<std::ptrdiff_t>(at));
-}
-
 Bytes tagBlock(std::size_t size) {
     Bytes block = patterned(size, 1);
     putTag(block, TagAt);
