@@ -12,32 +12,53 @@
 
 namespace {
 
-// d[i] = d[i] + d[i - 1] (modulo 256) for i = from .. length - 1 in
-// ascending order, each step adding the value the step before stored.
-void runningSum(std::uint8_t* d, std::int32_t from, std::int32_t length) {
-    std::int32_t i = from;
-    std::uint8_t sum = d[from - 1];
 #if defined(__SSE2__)
-    // Sixteen bytes at a time: the running sum within the vector in four
-    // shifted additions, plus the sum carried in from the bytes before.
-    __m128i carry = _mm_set1_epi8(static_cast<char>(sum));
+// The running sum within sixteen bytes, modulo 256: four shifted additions.
+inline __m128i sumWithin(__m128i x) {
+    x = _mm_add_epi8(x, _mm_slli_si128(x, 1));
+    x = _mm_add_epi8(x, _mm_slli_si128(x, 2));
+    x = _mm_add_epi8(x, _mm_slli_si128(x, 4));
+    return _mm_add_epi8(x, _mm_slli_si128(x, 8));
+}
+
+// The last byte of x in every lane.
+inline __m128i lastByteEverywhere(__m128i x) {
+    const __m128i high = _mm_unpackhi_epi8(x, x);
+    return _mm_shuffle_epi32(_mm_unpackhi_epi16(high, high), 0xFF);
+}
+#endif
+
+// Both running sums in one pass over d[1 .. length): the first,
+// d[i] += d[i - 1] from index 2 on, then the second, d[i] += d[i - 1] from
+// index 1 on, each step adding the value the step before stored. The second
+// sum at i needs the first only up to i, so one pass that carries both sums
+// gives what two passes one after the other give, with half the memory
+// traffic.
+void twoRunningSums(std::uint8_t* d, std::int32_t length) {
+    // first: the first sum at i - 1 (d[1] as stored, since it starts at 2);
+    // second: the second sum at i - 1.
+    std::uint8_t first = d[1];
+    std::uint8_t second = static_cast<std::uint8_t>(d[0] + d[1]);
+    d[1] = second;
+    std::int32_t i = 2;
+#if defined(__SSE2__)
+    __m128i firstCarry = _mm_set1_epi8(static_cast<char>(first));
+    __m128i secondCarry = _mm_set1_epi8(static_cast<char>(second));
     for (; i + 16 <= length; i += 16) {
-        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
-        x = _mm_add_epi8(x, _mm_slli_si128(x, 1));
-        x = _mm_add_epi8(x, _mm_slli_si128(x, 2));
-        x = _mm_add_epi8(x, _mm_slli_si128(x, 4));
-        x = _mm_add_epi8(x, _mm_slli_si128(x, 8));
-        x = _mm_add_epi8(x, carry);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), x);
-        // The last byte in every lane.
-        const __m128i high = _mm_unpackhi_epi8(x, x);
-        carry = _mm_shuffle_epi32(_mm_unpackhi_epi16(high, high), 0xFF);
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+        const __m128i once = _mm_add_epi8(sumWithin(x), firstCarry);
+        const __m128i twice = _mm_add_epi8(sumWithin(once), secondCarry);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), twice);
+        firstCarry = lastByteEverywhere(once);
+        secondCarry = lastByteEverywhere(twice);
     }
-    sum = static_cast<std::uint8_t>(_mm_cvtsi128_si32(carry));
+    first = static_cast<std::uint8_t>(_mm_cvtsi128_si32(firstCarry));
+    second = static_cast<std::uint8_t>(_mm_cvtsi128_si32(secondCarry));
 #endif
     for (; i < length; ++i) {
-        sum = static_cast<std::uint8_t>(sum + d[i]);
-        d[i] = sum;
+        first = static_cast<std::uint8_t>(first + d[i]);
+        second = static_cast<std::uint8_t>(second + first);
+        d[i] = second;
     }
 }
 
@@ -53,8 +74,7 @@ std::int32_t reconstructPrelude(std::int32_t length) {
     // Undoes the encoder's second-order differences: two running sums, the
     // first from index 2 on (seeded with D[1]), the second from index 1 on
     // (seeded with D[0]).
-    runningSum(d, 2, length);
-    runningSum(d, 1, length);
+    twoRunningSums(d, length);
 
     // The interleave below rewrites T[0 .. 2h), so only the rest is copied.
     const std::int32_t interleaved = 2 * (n >> 1);
