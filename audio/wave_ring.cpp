@@ -34,6 +34,13 @@ void cannotInitAudio() {
     std::exit(1);
 }
 
+// The device failed and could not be opened again: nothing more can be
+// heard, and ending as if the track had played would hide it.
+[[noreturn]] void audioDeviceLost() {
+    std::printf("Audio device lost...\n");
+    std::exit(1);
+}
+
 void* allocateLocked(SIZE_T bytes) {
     return GlobalLock(GlobalAlloc(SharedMovable, bytes));
 }
@@ -101,8 +108,12 @@ void waveRingSubmit(const void* bytes, DWORD count) {
         std::printf("Oh no!\n");
         return;
     }
-    if (waveOutWrite(Ring.device, slot.header, HeaderBytes) != MMSYSERR_NOERROR) {
+    const MMRESULT written = waveOutWrite(Ring.device, slot.header, HeaderBytes);
+    if (written != MMSYSERR_NOERROR) {
         waveOutUnprepareHeader(Ring.device, slot.header, HeaderBytes);
+        if (written == MMSYSERR_NODRIVER) {
+            audioDeviceLost();
+        }
         std::printf("waveOutWrite failed!\n");
         return;
     }
@@ -141,7 +152,9 @@ void waveRingClose() {
     // Reset before anything is released: a device that stopped reporting may
     // still hold a buffer, and after the reset neither it nor onWaveDone
     // touches any slot again.
-    waveOutReset(Ring.device);
+    if (waveOutReset(Ring.device) == MMSYSERR_NODRIVER) {
+        audioDeviceLost();
+    }
 
     for (int i = 0; i < WaveSlotCount; ++i) {
         WaveSlot& slot = Ring.slots[i];

@@ -5,6 +5,8 @@
 // (platform/wave_out_alsa.cpp) gives the same results.
 #include "platform/win_types.h"
 
+#include <cstdint>
+
 #ifdef _WIN32
 #include <mmsystem.h>
 #else
@@ -79,14 +81,21 @@ inline constexpr MMRESULT WAVERR_UNPREPARED = 34;
 MMRESULT waveOutOpen(LPHWAVEOUT device, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
                      DWORD_PTR instance, DWORD flags);
 MMRESULT waveOutPrepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT headerSize);
-// Queues a prepared buffer behind the ones already written.
+// Queues a prepared buffer behind the ones already written. A buffer is
+// reported done once the device holds all of it. MMSYSERR_NODRIVER once the
+// device has failed and could not be opened again.
 MMRESULT waveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT headerSize);
 // Fails with WAVERR_STILLPLAYING while the buffer is queued.
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, LPWAVEHDR header, UINT headerSize);
 MMRESULT waveOutPause(HWAVEOUT device);
-// Stops at once and gives back every queued buffer, each reported with
-// WOM_DONE before the call returns.
+// Gives back every queued buffer, each reported with WOM_DONE before the
+// call returns, and stops at once when paused or when buffers were queued;
+// otherwise what the device holds of buffers already done plays on.
+// MMSYSERR_NODRIVER once the device has failed for good.
 MMRESULT waveOutReset(HWAVEOUT device);
-// Fails with WAVERR_STILLPLAYING while buffers are queued.
+// Fails with WAVERR_STILLPLAYING while buffers are queued. Plays out what
+// the device still holds before it returns.
 MMRESULT waveOutClose(HWAVEOUT device);
+// Underruns since the open: times the device ran dry while playing.
+std::uint64_t waveOutUnderruns();
 #endif

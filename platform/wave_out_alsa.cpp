@@ -1,14 +1,29 @@
 // Waveform output over ALSA's "default" PCM. One device thread does all the
-// PCM work: it plays the queued buffers in the order written with blocking
-// writes of one period at a time, and calls the completion function for each
-// buffer once it has been heard (or given back by a reset). The completion
-// function is always called with the device's lock released, so it may call
-// back into this layer (waveOutUnprepareHeader, for instance).
+// PCM work: it hands the queued buffers to ALSA in the order written and
+// reports each one done (WOM_DONE) as soon as ALSA holds its last frame, so
+// the caller can refill it while ALSA's own buffer plays; the close plays
+// out what ALSA still holds. The PCM runs in non-blocking mode and the
+// thread sleeps in poll() on its descriptors and on a wake-up descriptor of
+// its own until the device has room or the caller wants something, so every
+// request is seen at once and nothing is polled on a timer while playing.
+//
+// A device that fails for good (a sound server that stopped or restarted)
+// is opened again every half second; playback goes on from the first frame
+// ALSA had not taken. When it does not come back, every buffer is given
+// back and waveOutWrite answers MMSYSERR_NODRIVER from then on.
+//
+// The completion function is always called with the device's lock
+// released, so it may call back into this layer.
 #include "platform/wave_out.h"
 
 #include <alsa/asoundlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -17,33 +32,52 @@
 #include <mutex>
 #include <thread>
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// ALSA's buffer; the device thread wakes once a period (a quarter of it) to
+// refill it. Long periods keep the wake-ups few, and the buffer rides out a
+// loaded machine.
+constexpr unsigned int DeviceBufferMicroseconds = 400000;
+// A device that takes no frame for this long while it should be playing has
+// stopped; it is treated like one that reported a failure.
+constexpr auto StallLimit = std::chrono::seconds(2);
+constexpr auto ReopenInterval = std::chrono::milliseconds(500);
+// Long enough for a sound server to restart, short enough that the ring's
+// 10 s wait for a free slot sees the device given up rather than timing out.
+constexpr auto ReopenGiveUp = std::chrono::seconds(9);
+// How long the close waits for ALSA's buffer to play out beyond its length.
+constexpr auto PlayOutMargin = std::chrono::seconds(2);
+constexpr std::size_t QueueCapacity = 64;
+constexpr int MaxPollDescriptors = 16;
+
+} // namespace
+
+// What both threads share, guarded by DeviceLock.
 struct WaveOutDevice {
-    snd_pcm_t* pcm;
     LPWAVECALLBACK callback;
     DWORD_PTR instance;
     UINT frameBytes;
+    snd_pcm_format_t format;
+    UINT channels;
     UINT framesPerSecond;
-    snd_pcm_uframes_t bufferFrames;
-    snd_pcm_uframes_t chunkFrames;
-    bool canPause;
     bool open;
 
-    // Buffers written but not yet fully handed to ALSA, chained through
-    // lpNext; the first one is handed over from headOffset on.
-    WAVEHDR* queueHead;
-    WAVEHDR* queueTail;
+    // Buffers written and not yet wholly handed to ALSA, oldest first; the
+    // first one has been handed over up to headOffset bytes.
+    std::array<WAVEHDR*, QueueCapacity> queue;
+    std::size_t queueFirst;
+    std::size_t queueCount;
     DWORD headOffset;
-    // Buffers handed over whole but maybe not yet heard; each one's
-    // `reserved` holds the frame count written when it was complete.
-    WAVEHDR* playingHead;
-    WAVEHDR* playingTail;
-    std::uint64_t framesWritten;
 
     bool pauseRequested;
-    bool pcmPaused;
     bool resetRequested;
     bool closeRequested;
     std::uint64_t resetsDone;
+    // The device failed and did not come back.
+    bool gone;
+    std::atomic<std::uint64_t> underruns;
 
     std::thread thread;
 };
@@ -51,17 +85,28 @@ struct WaveOutDevice {
 namespace {
 
 WaveOutDevice Device{};
-// Guards every field of Device that both threads touch, and the flags and
-// chaining of queued headers.
 std::mutex DeviceLock;
-std::condition_variable DeviceWake;
 std::condition_variable ResetDone;
+// Written by any thread that wants the device thread to look again.
+int WakeDescriptor = -1;
 
-// How long the device thread waits between looks at what has been heard.
-constexpr auto HearingPoll = std::chrono::milliseconds(20);
-// ALSA's buffer: long enough to ride out scheduling hiccups, short enough
-// that the last buffer is reported soon after it was heard.
-constexpr unsigned int DeviceLatencyMicroseconds = 200000;
+// The PCM and what only the device thread (and the close, after the device
+// thread has ended) touches.
+struct PcmState {
+    snd_pcm_t* pcm;
+    snd_pcm_uframes_t bufferFrames;
+    snd_pcm_uframes_t periodFrames;
+    bool canPause;
+    bool paused;
+    // Frames written since the PCM was last prepared.
+    std::uint64_t framesSincePrepare;
+    Clock::time_point lastProgress;
+    // Set while the device is being opened again after a failure.
+    bool reopening;
+    Clock::time_point failedAt;
+    Clock::time_point nextReopen;
+};
+PcmState Alsa{};
 
 // ALSA writes its diagnostics to standard error; this program does not.
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
@@ -74,18 +119,15 @@ bool onDeviceThread() {
     return std::this_thread::get_id() == Device.thread.get_id();
 }
 
-void appendTo(WAVEHDR*& head, WAVEHDR*& tail, WAVEHDR* header) {
-    header->lpNext = nullptr;
-    if (tail == nullptr) {
-        head = header;
-    } else {
-        tail->lpNext = header;
-    }
-    tail = header;
+void wakeDevice() {
+    const std::uint64_t one = 1;
+    // A full counter still wakes the thread; nothing else can go wrong here.
+    static_cast<void>(write(WakeDescriptor, &one, sizeof one));
 }
 
-void markDone(WAVEHDR* header) {
-    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+void clearWake() {
+    std::uint64_t count = 0;
+    static_cast<void>(read(WakeDescriptor, &count, sizeof count));
 }
 
 void notify(UINT message, WAVEHDR* header) {
@@ -94,99 +136,259 @@ void notify(UINT message, WAVEHDR* header) {
     }
 }
 
-// Reports a chain of finished headers, in order, with the lock released.
-// The chain is walked before each report: once reported, a header belongs
-// to its owner again.
-void reportDone(std::unique_lock<std::mutex>& lock, WAVEHDR* chain) {
-    if (chain == nullptr) {
+WAVEHDR* queueHead() {
+    return Device.queue[Device.queueFirst];
+}
+
+void queueAppend(WAVEHDR* header) {
+    Device.queue[(Device.queueFirst + Device.queueCount) % QueueCapacity] = header;
+    ++Device.queueCount;
+}
+
+WAVEHDR* queueTakeHead() {
+    WAVEHDR* header = queueHead();
+    Device.queueFirst = (Device.queueFirst + 1) % QueueCapacity;
+    --Device.queueCount;
+    Device.headOffset = 0;
+    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    return header;
+}
+
+// Headers taken off the queue, to be reported once the lock is released.
+struct DoneList {
+    std::array<WAVEHDR*, QueueCapacity> headers;
+    std::size_t count;
+};
+
+void takeAll(DoneList& done) {
+    while (Device.queueCount > 0) {
+        done.headers[done.count++] = queueTakeHead();
+    }
+}
+
+// Reports in order, with the lock released: once reported, a header belongs
+// to its owner again and may be written anew before the next one is reported.
+void reportDone(std::unique_lock<std::mutex>& lock, DoneList& done) {
+    if (done.count == 0) {
         return;
     }
     lock.unlock();
-    while (chain != nullptr) {
-        WAVEHDR* header = chain;
-        chain = header->reserved == 0 ? nullptr : reinterpret_cast<WAVEHDR*>(header->reserved);
-        notify(WOM_DONE, header);
+    for (std::size_t i = 0; i < done.count; ++i) {
+        notify(WOM_DONE, done.headers[i]);
+    }
+    done.count = 0;
+    lock.lock();
+}
+
+// Opens the default PCM for the device's format; nullptr when it cannot.
+snd_pcm_t* openPcm() {
+    snd_pcm_t* pcm = nullptr;
+    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+        return nullptr;
+    }
+    // Conversion and resampling allowed, so any card or sound server takes it.
+    if (snd_pcm_set_params(pcm, Device.format, SND_PCM_ACCESS_RW_INTERLEAVED, Device.channels,
+                           Device.framesPerSecond, 1, DeviceBufferMicroseconds) < 0) {
+        snd_pcm_close(pcm);
+        return nullptr;
+    }
+    snd_pcm_uframes_t bufferFrames = 0;
+    snd_pcm_uframes_t periodFrames = 0;
+    if (snd_pcm_get_params(pcm, &bufferFrames, &periodFrames) < 0 || periodFrames == 0) {
+        periodFrames = 1024;
+    }
+    Alsa.pcm = pcm;
+    Alsa.bufferFrames = bufferFrames;
+    Alsa.periodFrames = periodFrames;
+    snd_pcm_hw_params_t* hardware = nullptr;
+    snd_pcm_hw_params_alloca(&hardware);
+    Alsa.canPause =
+        snd_pcm_hw_params_current(pcm, hardware) == 0 && snd_pcm_hw_params_can_pause(hardware) == 1;
+    Alsa.paused = false;
+    Alsa.framesSincePrepare = 0;
+    Alsa.lastProgress = Clock::now();
+    return pcm;
+}
+
+void closePcm() {
+    if (Alsa.pcm != nullptr) {
+        snd_pcm_drop(Alsa.pcm);
+        snd_pcm_close(Alsa.pcm);
+        Alsa.pcm = nullptr;
+    }
+}
+
+// The device failed for good: what ALSA held is lost; the queue keeps what
+// had not been handed over, to be played when the device is back.
+void deviceFailed() {
+    closePcm();
+    Alsa.reopening = true;
+    Alsa.failedAt = Clock::now();
+    Alsa.nextReopen = Alsa.failedAt + ReopenInterval;
+}
+
+// Sleeps until woken, until the PCM has room (withPcm) or until timeout
+// milliseconds have passed (-1: no limit). The lock is released meanwhile.
+void sleepUntilWoken(std::unique_lock<std::mutex>& lock, int timeout, bool withPcm) {
+    std::array<pollfd, MaxPollDescriptors + 1> descriptors{};
+    descriptors[0] = {WakeDescriptor, POLLIN, 0};
+    int pcmCount = 0;
+    if (withPcm && Alsa.pcm != nullptr) {
+        pcmCount = std::clamp(snd_pcm_poll_descriptors_count(Alsa.pcm), 0, MaxPollDescriptors);
+        pcmCount = std::max(0, snd_pcm_poll_descriptors(Alsa.pcm, descriptors.data() + 1,
+                                                        static_cast<unsigned int>(pcmCount)));
+    }
+    lock.unlock();
+    const int ready = poll(descriptors.data(), static_cast<nfds_t>(pcmCount + 1), timeout);
+    if (ready > 0 && (descriptors[0].revents & POLLIN) != 0) {
+        clearWake();
+    }
+    if (ready > 0 && pcmCount > 0) {
+        // Lets the PCM's plugin take what its descriptors said; the state is
+        // looked at again by the caller.
+        unsigned short events = 0;
+        snd_pcm_poll_descriptors_revents(Alsa.pcm, descriptors.data() + 1,
+                                         static_cast<unsigned int>(pcmCount), &events);
     }
     lock.lock();
 }
 
-// Unlinks the finished headers and marks them done; the result is chained
-// through `reserved`, as lpNext of a done header is no longer ours to keep.
-WAVEHDR* takeDone(WAVEHDR*& head, WAVEHDR*& tail, std::uint64_t framesHeard, bool all) {
-    WAVEHDR* first = nullptr;
-    WAVEHDR* last = nullptr;
-    while (head != nullptr && (all || head->reserved <= framesHeard)) {
-        WAVEHDR* header = head;
-        head = header->lpNext;
-        markDone(header);
-        header->reserved = 0;
-        if (last == nullptr) {
-            first = header;
-        } else {
-            last->reserved = reinterpret_cast<DWORD_PTR>(header);
+// Writes what the PCM takes now of frames at bytes. Returns the frames
+// written (0: no room yet), or -1 when the device has failed for good.
+snd_pcm_sframes_t writeSome(const char* bytes, snd_pcm_uframes_t frames) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const snd_pcm_sframes_t written = snd_pcm_writei(Alsa.pcm, bytes, frames);
+        if (written >= 0) {
+            if (written > 0) {
+                Alsa.framesSincePrepare += static_cast<std::uint64_t>(written);
+                Alsa.lastProgress = Clock::now();
+            }
+            return written;
         }
-        last = header;
-    }
-    if (head == nullptr) {
-        tail = nullptr;
-    }
-    return first;
-}
-
-// Frames ALSA still holds that have not been heard; 0 once it has run dry.
-// With nothing more to write, a PCM that has not started yet is started:
-// less than ALSA's start threshold was written, and it would otherwise hold
-// the end of the track for ever.
-snd_pcm_uframes_t framesUnheard(snd_pcm_t* pcm, bool nothingMoreToWrite) {
-    const snd_pcm_state_t state = snd_pcm_state(pcm);
-    if (state == SND_PCM_STATE_PREPARED && nothingMoreToWrite) {
-        if (snd_pcm_start(pcm) < 0) {
+        if (written == -EAGAIN) {
             return 0;
         }
-    } else if (state != SND_PCM_STATE_RUNNING && state != SND_PCM_STATE_PREPARED) {
-        return 0;
+        if (written == -EPIPE) {
+            Device.underruns.fetch_add(1, std::memory_order_relaxed);
+        }
+        // An underrun or a suspend: start again without losing a frame.
+        if (snd_pcm_recover(Alsa.pcm, static_cast<int>(written), 1) < 0) {
+            return -1;
+        }
+        Alsa.framesSincePrepare = 0;
     }
-    snd_pcm_sframes_t delay = 0;
-    if (snd_pcm_delay(pcm, &delay) == 0 && delay >= 0) {
-        return static_cast<snd_pcm_uframes_t>(delay);
-    }
-    // Some devices cannot tell yet (a sound server before its first timing
-    // report): then at least what ALSA's buffer holds is still unheard.
-    const snd_pcm_sframes_t room = snd_pcm_avail(pcm);
-    if (room < 0) {
-        // The device has failed: nothing more will be heard.
-        return 0;
-    }
-    const auto freeFrames = static_cast<snd_pcm_uframes_t>(room);
-    return freeFrames < Device.bufferFrames ? Device.bufferFrames - freeFrames : 0;
+    return -1;
 }
 
-// Takes the buffers that have been heard, given how much ALSA still holds.
-WAVEHDR* takeHeard(snd_pcm_uframes_t unheard) {
-    const std::uint64_t heard = unheard < Device.framesWritten ? Device.framesWritten - unheard : 0;
-    return takeDone(Device.playingHead, Device.playingTail, heard, false);
+// Stops the device and empties ALSA's buffer, ready to play anew.
+void dropPcm() {
+    if (Alsa.pcm != nullptr) {
+        snd_pcm_drop(Alsa.pcm);
+        snd_pcm_prepare(Alsa.pcm);
+    }
+    Alsa.paused = false;
+    Alsa.framesSincePrepare = 0;
 }
 
-// Writes the frames with blocking writes, starting again after an underrun
-// or a suspend without losing any. Returns the frames written, fewer only
-// when the device has failed for good.
-snd_pcm_uframes_t writeFrames(snd_pcm_t* pcm, const char* bytes, snd_pcm_uframes_t frames,
-                              UINT frameBytes) {
-    snd_pcm_uframes_t done = 0;
-    while (done < frames) {
-        snd_pcm_sframes_t written = snd_pcm_writei(pcm, bytes + done * frameBytes, frames - done);
-        if (written == -EAGAIN) {
-            continue;
+void pausePcm() {
+    if (Alsa.pcm != nullptr) {
+        if (Alsa.canPause && snd_pcm_state(Alsa.pcm) == SND_PCM_STATE_RUNNING) {
+            snd_pcm_pause(Alsa.pcm, 1);
+        } else {
+            // A device that cannot pause stops instead; a reset follows a pause.
+            dropPcm();
         }
-        if (written < 0) {
-            if (snd_pcm_recover(pcm, static_cast<int>(written), 1) < 0) {
-                break;
-            }
-            continue;
-        }
-        done += static_cast<snd_pcm_uframes_t>(written);
     }
-    return done;
+    Alsa.paused = true;
+}
+
+void doReset(std::unique_lock<std::mutex>& lock) {
+    // What ALSA holds already belongs to buffers reported done; it is
+    // silenced only when the caller paused (a stop) or buffers were still
+    // queued, and otherwise plays out at the close.
+    const bool silence = Device.pauseRequested || Alsa.paused || Device.queueCount > 0;
+    DoneList done{};
+    takeAll(done);
+    Device.pauseRequested = false;
+    lock.unlock();
+    if (silence) {
+        dropPcm();
+    }
+    lock.lock();
+    reportDone(lock, done);
+    Device.resetRequested = false;
+    ++Device.resetsDone;
+    ResetDone.notify_all();
+}
+
+// Tries to open the device again; gives every buffer back when the time
+// for that has run out.
+void tryReopen(std::unique_lock<std::mutex>& lock) {
+    const auto now = Clock::now();
+    if (now >= Alsa.nextReopen) {
+        lock.unlock();
+        const bool back = openPcm() != nullptr;
+        lock.lock();
+        if (back) {
+            Alsa.reopening = false;
+            return;
+        }
+        Alsa.nextReopen = now + ReopenInterval;
+        if (now - Alsa.failedAt >= ReopenGiveUp) {
+            Alsa.reopening = false;
+            Device.gone = true;
+            DoneList done{};
+            takeAll(done);
+            reportDone(lock, done);
+            return;
+        }
+    }
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Alsa.nextReopen - Clock::now());
+    sleepUntilWoken(lock, static_cast<int>(std::max<std::int64_t>(wait.count(), 0)), false);
+}
+
+// Hands the first queued buffer to ALSA as far as it has room, and reports
+// it done once ALSA holds all of it.
+void feedDevice(std::unique_lock<std::mutex>& lock) {
+    WAVEHDR* header = queueHead();
+    const DWORD offset = Device.headOffset;
+    const snd_pcm_uframes_t frames = (header->dwBufferLength - offset) / Device.frameBytes;
+    const char* bytes = header->lpData + offset;
+    lock.unlock();
+    const snd_pcm_sframes_t written = frames == 0 ? 0 : writeSome(bytes, frames);
+    lock.lock();
+    if (written < 0) {
+        deviceFailed();
+        return;
+    }
+    Device.headOffset += static_cast<DWORD>(written) * Device.frameBytes;
+    if (static_cast<snd_pcm_uframes_t>(written) == frames) {
+        DoneList done{};
+        done.headers[done.count++] = queueTakeHead();
+        reportDone(lock, done);
+        return;
+    }
+    if (written > 0 || Device.resetRequested || Device.closeRequested || Device.pauseRequested) {
+        return;
+    }
+    // No room: sleep until ALSA has taken a period, or a request comes.
+    if (Clock::now() - Alsa.lastProgress > StallLimit) {
+        deviceFailed();
+        return;
+    }
+    const snd_pcm_state_t state = snd_pcm_state(Alsa.pcm);
+    if (state == SND_PCM_STATE_PREPARED && Alsa.framesSincePrepare > 0) {
+        // A full buffer that did not start by itself.
+        snd_pcm_start(Alsa.pcm);
+    } else if (state == SND_PCM_STATE_DISCONNECTED || snd_pcm_avail_update(Alsa.pcm) < 0) {
+        if (state != SND_PCM_STATE_XRUN && state != SND_PCM_STATE_SUSPENDED) {
+            deviceFailed();
+            return;
+        }
+    }
+    const auto period = static_cast<int>(Alsa.periodFrames * 1000 / Device.framesPerSecond);
+    sleepUntilWoken(lock, std::max(2 * period, 50), true);
 }
 
 void runDevice() {
@@ -194,90 +396,100 @@ void runDevice() {
     std::unique_lock lock(DeviceLock);
     for (;;) {
         if (Device.resetRequested) {
-            lock.unlock();
-            snd_pcm_drop(Device.pcm);
-            snd_pcm_prepare(Device.pcm);
-            lock.lock();
-            Device.pcmPaused = false;
-            Device.pauseRequested = false;
-            Device.headOffset = 0;
-            WAVEHDR* played = takeDone(Device.playingHead, Device.playingTail, 0, true);
-            WAVEHDR* queued = takeDone(Device.queueHead, Device.queueTail, 0, true);
-            reportDone(lock, played);
-            reportDone(lock, queued);
-            Device.resetRequested = false;
-            ++Device.resetsDone;
-            ResetDone.notify_all();
+            doReset(lock);
             continue;
         }
         if (Device.closeRequested) {
             break;
         }
         if (Device.pauseRequested) {
-            if (!Device.pcmPaused) {
+            if (!Alsa.paused) {
                 lock.unlock();
-                if (Device.canPause && snd_pcm_state(Device.pcm) == SND_PCM_STATE_RUNNING) {
-                    snd_pcm_pause(Device.pcm, 1);
-                }
+                pausePcm();
                 lock.lock();
-                Device.pcmPaused = true;
-            }
-            DeviceWake.wait(lock);
-            continue;
-        }
-        if (Device.queueHead != nullptr) {
-            WAVEHDR* header = Device.queueHead;
-            const snd_pcm_uframes_t remaining =
-                (header->dwBufferLength - Device.headOffset) / Device.frameBytes;
-            const snd_pcm_uframes_t chunk = std::min(remaining, Device.chunkFrames);
-            const char* bytes = header->lpData + Device.headOffset;
-            lock.unlock();
-            const snd_pcm_uframes_t written =
-                writeFrames(Device.pcm, bytes, chunk, Device.frameBytes);
-            const snd_pcm_uframes_t unheard = framesUnheard(Device.pcm, false);
-            lock.lock();
-            Device.framesWritten += written;
-            if (Device.resetRequested) {
-                continue;
-            }
-            if (written < chunk || written == remaining) {
-                // Handed over whole, or the device failed and the rest of
-                // this buffer is given up.
-                Device.queueHead = header->lpNext;
-                if (Device.queueHead == nullptr) {
-                    Device.queueTail = nullptr;
-                }
-                Device.headOffset = 0;
-                header->reserved = Device.framesWritten;
-                appendTo(Device.playingHead, Device.playingTail, header);
             } else {
-                Device.headOffset += static_cast<DWORD>(written * Device.frameBytes);
+                sleepUntilWoken(lock, -1, false);
             }
-            reportDone(lock, takeHeard(unheard));
             continue;
         }
-        if (Device.playingHead != nullptr) {
-            lock.unlock();
-            const snd_pcm_uframes_t unheard = framesUnheard(Device.pcm, true);
-            lock.lock();
-            if (Device.resetRequested || Device.pauseRequested || Device.queueHead != nullptr) {
-                continue;
-            }
-            WAVEHDR* heard = takeHeard(unheard);
-            if (heard != nullptr) {
-                reportDone(lock, heard);
-                continue;
-            }
-            const auto untilHeard = std::chrono::microseconds(static_cast<std::int64_t>(unheard) *
-                                                              1000000 / Device.framesPerSecond);
-            DeviceWake.wait_for(lock, std::clamp(untilHeard, std::chrono::microseconds(1000),
-                                                 std::chrono::microseconds(HearingPoll)));
+        if (Alsa.reopening) {
+            tryReopen(lock);
             continue;
         }
-        DeviceWake.wait(lock);
+        if (Device.queueCount > 0 && Alsa.pcm != nullptr) {
+            feedDevice(lock);
+            continue;
+        }
+        // Nothing to hand over: a PCM holding less than its start threshold
+        // (a short track, or the end of one) is started so that it plays.
+        if (Alsa.pcm != nullptr && Alsa.framesSincePrepare > 0 &&
+            snd_pcm_state(Alsa.pcm) == SND_PCM_STATE_PREPARED) {
+            snd_pcm_start(Alsa.pcm);
+        }
+        sleepUntilWoken(lock, -1, false);
     }
     lock.unlock();
     notify(WOM_CLOSE, nullptr);
+}
+
+// Lets ALSA play what it holds, then closes the PCM. A sound server may
+// hold back the last frames short of a period until more come, so a device
+// that stops taking frames gets a period of silence after them.
+void playOutAndClose() {
+    snd_pcm_t* pcm = Alsa.pcm;
+    if (pcm == nullptr) {
+        return;
+    }
+    if (Alsa.framesSincePrepare > 0 && snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED) {
+        snd_pcm_start(pcm);
+    }
+    const auto rate = static_cast<std::int64_t>(Device.framesPerSecond);
+    const auto limit =
+        Clock::now() + PlayOutMargin +
+        std::chrono::milliseconds(static_cast<std::int64_t>(Alsa.bufferFrames) * 1000 / rate);
+    std::array<char, 4096> silence{};
+    snd_pcm_sframes_t silenceQueued = 0;
+    snd_pcm_sframes_t lastDelay = -1;
+    auto lastChange = Clock::now();
+    bool playedOut = Alsa.framesSincePrepare == 0;
+    while (!playedOut && Clock::now() < limit) {
+        snd_pcm_sframes_t delay = 0;
+        if (snd_pcm_state(pcm) != SND_PCM_STATE_RUNNING || snd_pcm_delay(pcm, &delay) < 0 ||
+            delay <= silenceQueued) {
+            playedOut = true;
+            break;
+        }
+        if (delay != lastDelay) {
+            lastDelay = delay;
+            lastChange = Clock::now();
+        } else if (Clock::now() - lastChange >
+                   std::chrono::milliseconds(3 * Alsa.periodFrames * 1000 /
+                                             Device.framesPerSecond)) {
+            // Stuck short of a period: push it out with silence.
+            snd_pcm_uframes_t pad = Alsa.periodFrames;
+            const snd_pcm_uframes_t chunk = silence.size() / Device.frameBytes;
+            while (pad > 0) {
+                const snd_pcm_sframes_t n =
+                    snd_pcm_writei(pcm, silence.data(), std::min(pad, chunk));
+                if (n <= 0) {
+                    break;
+                }
+                silenceQueued += n;
+                pad -= static_cast<snd_pcm_uframes_t>(n);
+            }
+            lastChange = Clock::now();
+        }
+        const auto untilPlayed = (delay - silenceQueued) * 1000 / rate;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<std::int64_t>(
+            untilPlayed, 5, static_cast<std::int64_t>(Alsa.periodFrames) * 1000 / rate)));
+    }
+    // Plugins that pass frames on (a file) hand over their last ones on a
+    // drain; with nothing left to play it returns at once.
+    if (playedOut && silenceQueued == 0 && snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING) {
+        snd_pcm_nonblock(pcm, 0);
+        snd_pcm_drain(pcm);
+    }
+    closePcm();
 }
 
 snd_pcm_format_t alsaFormatOf(const WAVEFORMATEX& format) {
@@ -309,11 +521,9 @@ void stopDeviceAtExit() {
         Device.open = false;
         Device.closeRequested = true;
     }
-    DeviceWake.notify_all();
+    wakeDevice();
     Device.thread.join();
-    snd_pcm_drop(Device.pcm);
-    snd_pcm_close(Device.pcm);
-    Device.pcm = nullptr;
+    closePcm();
 }
 
 bool headerUsable(LPWAVEHDR header, UINT headerSize) {
@@ -337,47 +547,40 @@ MMRESULT waveOutOpen(LPHWAVEOUT device, UINT deviceId, LPCWAVEFORMATEX format, D
     if (alsaFormat == SND_PCM_FORMAT_UNKNOWN) {
         return WAVERR_BADFORMAT;
     }
-    {
-        const std::lock_guard lock(DeviceLock);
-        if (Device.open || Device.thread.joinable()) {
-            return MMSYSERR_ALLOCATED;
-        }
+    const std::lock_guard lock(DeviceLock);
+    if (Device.open || Device.thread.joinable()) {
+        return MMSYSERR_ALLOCATED;
     }
-
     static const bool StopAtExitRegistered = std::atexit(stopDeviceAtExit) == 0;
     static_cast<void>(StopAtExitRegistered);
+    if (WakeDescriptor < 0) {
+        WakeDescriptor = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (WakeDescriptor < 0) {
+            return MMSYSERR_NOMEM;
+        }
+    }
     snd_lib_error_set_handler(quietAlsa);
-    snd_pcm_t* pcm = nullptr;
-    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0) {
-        return MMSYSERR_NODRIVER;
-    }
-    // Conversion and resampling allowed, so any card or sound server takes it.
-    if (snd_pcm_set_params(pcm, alsaFormat, SND_PCM_ACCESS_RW_INTERLEAVED, format->nChannels,
-                           format->nSamplesPerSec, 1, DeviceLatencyMicroseconds) < 0) {
-        snd_pcm_close(pcm);
-        return WAVERR_BADFORMAT;
-    }
-    snd_pcm_uframes_t bufferFrames = 0;
-    snd_pcm_uframes_t periodFrames = 0;
-    if (snd_pcm_get_params(pcm, &bufferFrames, &periodFrames) < 0 || periodFrames == 0) {
-        periodFrames = 1024;
-    }
-    snd_pcm_hw_params_t* hardware = nullptr;
-    snd_pcm_hw_params_alloca(&hardware);
-    const bool canPause =
-        snd_pcm_hw_params_current(pcm, hardware) == 0 && snd_pcm_hw_params_can_pause(hardware) == 1;
 
-    const std::lock_guard lock(DeviceLock);
-    Device = WaveOutDevice{};
-    Device.pcm = pcm;
     Device.callback =
         flags == CALLBACK_FUNCTION ? reinterpret_cast<LPWAVECALLBACK>(callback) : nullptr;
     Device.instance = instance;
     Device.frameBytes = format->nBlockAlign;
+    Device.format = alsaFormat;
+    Device.channels = format->nChannels;
     Device.framesPerSecond = format->nSamplesPerSec;
-    Device.bufferFrames = bufferFrames;
-    Device.chunkFrames = periodFrames;
-    Device.canPause = canPause;
+    Device.queueFirst = 0;
+    Device.queueCount = 0;
+    Device.headOffset = 0;
+    Device.pauseRequested = false;
+    Device.resetRequested = false;
+    Device.closeRequested = false;
+    Device.gone = false;
+    Device.underruns.store(0, std::memory_order_relaxed);
+    Alsa = PcmState{};
+    if (openPcm() == nullptr) {
+        return MMSYSERR_NODRIVER;
+    }
+    clearWake();
     Device.open = true;
     Device.thread = std::thread(runDevice);
     *device = &Device;
@@ -427,11 +630,16 @@ MMRESULT waveOutWrite(HWAVEOUT device, LPWAVEHDR header, UINT headerSize) {
         if ((header->dwFlags & WHDR_INQUEUE) != 0) {
             return WAVERR_STILLPLAYING;
         }
+        if (Device.gone) {
+            return MMSYSERR_NODRIVER;
+        }
+        if (Device.queueCount == QueueCapacity) {
+            return MMSYSERR_NOMEM;
+        }
         header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-        header->reserved = 0;
-        appendTo(Device.queueHead, Device.queueTail, header);
+        queueAppend(header);
     }
-    DeviceWake.notify_all();
+    wakeDevice();
     return MMSYSERR_NOERROR;
 }
 
@@ -443,7 +651,7 @@ MMRESULT waveOutPause(HWAVEOUT device) {
         }
         Device.pauseRequested = true;
     }
-    DeviceWake.notify_all();
+    wakeDevice();
     return MMSYSERR_NOERROR;
 }
 
@@ -459,10 +667,10 @@ MMRESULT waveOutReset(HWAVEOUT device) {
     }
     const std::uint64_t target = Device.resetsDone + 1;
     Device.resetRequested = true;
-    DeviceWake.notify_all();
+    wakeDevice();
     // Returns only when every given-back buffer has been reported.
     ResetDone.wait(lock, [target] { return Device.resetsDone >= target; });
-    return MMSYSERR_NOERROR;
+    return Device.gone ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutClose(HWAVEOUT device) {
@@ -474,19 +682,19 @@ MMRESULT waveOutClose(HWAVEOUT device) {
         if (onDeviceThread()) {
             return MMSYSERR_HANDLEBUSY;
         }
-        if (Device.queueHead != nullptr || Device.playingHead != nullptr) {
+        if (Device.queueCount > 0) {
             return WAVERR_STILLPLAYING;
         }
         Device.open = false;
         Device.closeRequested = true;
     }
-    DeviceWake.notify_all();
-    // After the join no completion can come any more.
+    wakeDevice();
+    // After the join no completion can come any more, and the PCM is ours.
     Device.thread.join();
-    // Hands on what ALSA still holds (a file plugin writes its last bytes).
-    snd_pcm_drain(Device.pcm);
-    snd_pcm_close(Device.pcm);
-    const std::lock_guard lock(DeviceLock);
-    Device.pcm = nullptr;
+    playOutAndClose();
     return MMSYSERR_NOERROR;
+}
+
+std::uint64_t waveOutUnderruns() {
+    return Device.underruns.load(std::memory_order_relaxed);
 }
