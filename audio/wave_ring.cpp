@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/console_keys.h"
 #include "platform/events.h"
 #include "platform/global_memory.h"
 
@@ -27,6 +28,11 @@ constexpr WAVEFORMATEX DeviceFormat{
 constexpr UINT HeaderBytes = sizeof(WAVEHDR);
 constexpr UINT SharedMovable = GMEM_MOVEABLE | GMEM_SHARE;
 constexpr DWORD RingWaitMilliseconds = 10000;
+// While keys can be pressed, the wait for a free slot looks at them this
+// often: a device slow to take its first buffers must not delay a stop.
+constexpr DWORD KeyLookMilliseconds = 40;
+// What waitForFreeSlot returns when a key ended the wait.
+constexpr DWORD KeyPressed = 0xFFFFFFF0;
 constexpr DWORD CloseRetryMilliseconds = 500;
 
 void cannotInitAudio() {
@@ -49,6 +55,25 @@ void releaseLocked(const void* pointer) {
     HGLOBAL memory = GlobalHandle(pointer);
     GlobalUnlock(memory);
     GlobalFree(memory);
+}
+
+DWORD waitForFreeSlot() {
+    if (!keysAttached()) {
+        return WaitForMultipleObjects(WaveSlotCount, Ring.events.data(), FALSE,
+                                      RingWaitMilliseconds);
+    }
+    for (DWORD waited = 0; waited < RingWaitMilliseconds; waited += KeyLookMilliseconds) {
+        if (keyWaiting()) {
+            return KeyPressed;
+        }
+        const DWORD slice = std::min(KeyLookMilliseconds, RingWaitMilliseconds - waited);
+        const DWORD result =
+            WaitForMultipleObjects(WaveSlotCount, Ring.events.data(), FALSE, slice);
+        if (result != WAIT_TIMEOUT) {
+            return result;
+        }
+    }
+    return WAIT_TIMEOUT;
 }
 
 } // namespace
@@ -78,8 +103,12 @@ void waveRingOpen() {
 }
 
 void waveRingSubmit(const void* bytes, DWORD count) {
-    const DWORD result =
-        WaitForMultipleObjects(WaveSlotCount, Ring.events.data(), FALSE, RingWaitMilliseconds);
+    const DWORD result = waitForFreeSlot();
+    if (result == KeyPressed) {
+        // The caller's look at the keys stops playback; this buffer would
+        // only be given back.
+        return;
+    }
     if (result == WAIT_TIMEOUT) {
         std::printf("Unexpected timeout...\n");
         return;

@@ -101,6 +101,10 @@ bool keyWaiting() {
     return poll(&input, 1, 0) > 0 && (input.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
+bool keysAttached() {
+    return State == KeyboardState::KeyMode;
+}
+
 int readKey() {
     if (InterruptPending != 0) {
         InterruptPending = 0;

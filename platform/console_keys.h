@@ -13,6 +13,9 @@ inline constexpr int CtrlCKey = 3;
 
 // True when a key is waiting to be read.
 bool keyWaiting();
+// True while keys can be pressed: keyWaiting() has put a terminal into key
+// mode. A wait that should end on a key looks at the keys only then.
+bool keysAttached();
 // Reads one waiting key and returns its byte; -1 when there is none to read
 // (standard input has ended or is no terminal).
 int readKey();
