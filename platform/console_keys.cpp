@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <initializer_list>
 #include <poll.h>
 #include <pthread.h>
 #include <termios.h>
@@ -42,8 +41,11 @@ sigset_t consoleSignalSet() {
 
 // Everything below down to the handlers is async-signal-safe.
 
+// A terminal that is not the process's controlling one (no job control
+// there) counts as the foreground.
 bool inForeground() {
-    return tcgetpgrp(STDIN_FILENO) == getpgrp();
+    const pid_t group = tcgetpgrp(STDIN_FILENO);
+    return group == getpgrp() || group < 0;
 }
 
 // A background process group that changes the terminal is stopped by
@@ -111,10 +113,7 @@ void endBySignal(int signalNumber) {
 
 // The first Ctrl-C is a key; a second one, when the first has not stopped
 // the program, ends it the usual way.
-void onInterrupt(int signalNumber) {
-    if (!onMainThread(signalNumber)) {
-        return;
-    }
+void interrupt(int signalNumber) {
     if (InterruptSeen != 0) {
         endBySignal(signalNumber);
         return;
@@ -123,18 +122,9 @@ void onInterrupt(int signalNumber) {
     InterruptPending = 1;
 }
 
-void onTermination(int signalNumber) {
-    if (onMainThread(signalNumber)) {
-        endBySignal(signalNumber);
-    }
-}
-
 // Ctrl-Z: the shell gets its terminal back as it was, the process stops,
 // and when it goes on the handler is put back.
-void onStop(int signalNumber) {
-    if (!onMainThread(signalNumber)) {
-        return;
-    }
+void stop(int signalNumber) {
     restoreTerminal();
     struct sigaction ours {};
     actAsUsual(signalNumber, ours);
@@ -144,23 +134,39 @@ void onStop(int signalNumber) {
     takeKeyMode();
 }
 
-// Continued, in the foreground (fg) or not (bg).
-void onContinue(int signalNumber) {
+// Every handler does its work on the main thread, and leaves errno as the
+// code it interrupted had it.
+void onConsoleSignal(int signalNumber) {
+    const int savedErrno = errno;
     if (onMainThread(signalNumber)) {
-        takeKeyMode();
+        switch (signalNumber) {
+        case SIGINT:
+            interrupt(signalNumber);
+            break;
+        case SIGTSTP:
+            stop(signalNumber);
+            break;
+        case SIGCONT: // continued, in the foreground (fg) or not (bg)
+            takeKeyMode();
+            break;
+        default:
+            endBySignal(signalNumber);
+            break;
+        }
     }
+    errno = savedErrno;
 }
 
 // A signal the program was started with ignored (nohup, background jobs)
 // stays ignored.
-void catchSignal(int signalNumber, void (*handler)(int)) {
+void catchSignal(int signalNumber) {
     struct sigaction previous {};
     sigaction(signalNumber, nullptr, &previous);
     if (previous.sa_handler == SIG_IGN) {
         return;
     }
     struct sigaction action {};
-    action.sa_handler = handler;
+    action.sa_handler = onConsoleSignal;
     // No console handler cuts into another one.
     action.sa_mask = consoleSignalSet();
     action.sa_flags = SA_RESTART;
@@ -194,12 +200,11 @@ void setUpKeys() {
     MainThread = pthread_self();
     KeysWanted = 1;
     std::atexit(restoreAtExit);
-    catchSignal(SIGINT, onInterrupt);
-    for (const int signalNumber : {SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
-        catchSignal(signalNumber, onTermination);
+    // SIGTERM, SIGHUP, SIGQUIT and SIGPIPE end the program after the
+    // terminal is restored.
+    for (const int signalNumber : ConsoleSignals) {
+        catchSignal(signalNumber);
     }
-    catchSignal(SIGTSTP, onStop);
-    catchSignal(SIGCONT, onContinue);
 }
 
 } // namespace
