@@ -48,7 +48,7 @@ std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
         ++Blocks.nextIndex;
     }
     if (index > Blocks.count - 1) {
-        return -1;
+        return NoBlockLeft;
     }
 
     fseeko(BundleFile, static_cast<off_t>(Blocks.absoluteOffset[index]), SEEK_SET);
@@ -80,6 +80,9 @@ std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
     if (LastFetchNote.decodeDamaged || LastFetchNote.storedSizeCut || LastFetchNote.resultCut ||
         LastFetchNote.readShort) {
         ++NotedFetchCount;
+    }
+    if (LastFetchNote.readShort) {
+        return BundleEndsInBlock;
     }
     // The stream reader uses 8192 bytes of a block; anything past them is cut.
     // A block the decoder found damaged still delivers what it decoded.

@@ -6,10 +6,18 @@
 // The stream reader takes every block as this many stream bytes.
 inline constexpr std::int32_t StreamBlockSize = 8192;
 
+// What fetchBlock returns besides 0 for a delivered block.
+inline constexpr std::int32_t NoBlockLeft = -1;
+// The bundle ends inside the block: fewer bytes could be read than it holds.
+// Nothing is delivered, since the missing bytes would play as noise.
+inline constexpr std::int32_t BundleEndsInBlock = -2;
+
 // Prints the progress text, reads and decodes the next block of the block
 // table and copies its result to the start of destination (at most
 // StreamBlockSize bytes; the bytes past the result keep what they held).
-// Returns 0 when a block was delivered, -1 when no block remains.
+// Returns 0 when a block was delivered, NoBlockLeft when no block remains
+// and BundleEndsInBlock for a block cut short; LastFetchNote then still
+// tells what its decode made of the bytes that were there.
 std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination);
 
 // Each fetch leaves BlockInputBuffer zero past the bytes it read, clearing

@@ -59,5 +59,10 @@ int main(int argc, char** argv) {
     std::printf("\n");
     SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
     waveRingClose();
+    // A copy cut short: what was there has played, but the track is not whole.
+    if (BundleEndBlock >= 0) {
+        printBundleEnd();
+        return 1;
+    }
     return 0;
 }

@@ -100,22 +100,22 @@ std::int32_t findTag(std::span<const std::uint8_t, StreamBlockSize> block) {
 
 // Fetches every block into a guarded buffer and checks each delivery against
 // what the image holds at the block's offset. Returns the tag position of the
-// first block (-1 without a tag or a block).
-std::int32_t fetchEveryBlock(std::span<const std::uint8_t> image, WalkReport& report) {
+// first block (-1 without a tag or a block); cutBlock becomes the first block
+// that the bundle ends inside (Blocks.count when there is none).
+std::int32_t fetchEveryBlock(std::span<const std::uint8_t> image, WalkReport& report,
+                             std::int32_t& cutBlock) {
     std::array<std::uint8_t, StreamBlockSize + GuardBytes> destination{};
     const std::span<std::uint8_t, StreamBlockSize> block(destination.data(), StreamBlockSize);
     // The previous delivery stays in place past a short result.
     std::array<std::uint8_t, StreamBlockSize> previous{};
     std::int32_t tag = -1;
+    cutBlock = Blocks.count;
 
     for (std::int32_t i = 0; i < Blocks.count; ++i) {
         const auto slot = static_cast<std::size_t>(i);
         destination.fill(Untouched);
         std::copy(previous.begin(), previous.end(), destination.begin());
-        if (fetchBlock(block) != 0) {
-            fault(report, "fetch reported the end before the last block", i);
-            return tag;
-        }
+        const std::int32_t fetched = fetchBlock(block);
 
         // The bytes the read must have brought in: the stored size, cut to
         // the input buffer, as far as the image reaches.
@@ -126,6 +126,18 @@ std::int32_t fetchEveryBlock(std::span<const std::uint8_t> image, WalkReport& re
                                            ? static_cast<std::int64_t>(image.size()) - offset
                                            : 0;
         const auto bytesRead = static_cast<std::int32_t>(std::min(wanted, available));
+        const bool cut = bytesRead < wanted;
+        if (fetched != (cut ? BundleEndsInBlock : 0)) {
+            fault(report,
+                  cut ? "a block cut short was not reported" : "a whole block not delivered", i);
+            return tag;
+        }
+        if (LastFetchNote.readShort != cut) {
+            fault(report, "read short noted wrongly", i);
+        }
+        if (cut && cutBlock == Blocks.count) {
+            cutBlock = i;
+        }
         const std::span<const std::uint8_t> input(BlockInputBuffer.data(),
                                                   static_cast<std::size_t>(bytesRead));
         if (bytesRead > 0 && !std::equal(input.begin(), input.end(),
@@ -162,7 +174,9 @@ std::int32_t fetchEveryBlock(std::span<const std::uint8_t> image, WalkReport& re
         if (LastFetchNote.resultCut != (length > StreamBlockSize)) {
             fault(report, "result cut noted wrongly", i);
         }
-        const auto delivered = static_cast<std::size_t>(std::clamp(length, 0, StreamBlockSize));
+        // A block cut short delivers nothing: its missing bytes would be noise.
+        const auto delivered =
+            cut ? std::size_t{0} : static_cast<std::size_t>(std::clamp(length, 0, StreamBlockSize));
         if (!std::equal(result, result + delivered, destination.begin())) {
             fault(report, "delivered bytes differ from the block's result", i);
         }
@@ -176,7 +190,7 @@ std::int32_t fetchEveryBlock(std::span<const std::uint8_t> image, WalkReport& re
 
         report.damagedBlocks += decodedDamaged ? 1 : 0;
         report.cutBlocks += LastFetchNote.storedSizeCut || LastFetchNote.resultCut ? 1 : 0;
-        if (i == 0) {
+        if (i == 0 && !cut) {
             tag = findTag(block);
         }
         std::copy_n(destination.begin(), StreamBlockSize, previous.begin());
@@ -191,12 +205,23 @@ std::int32_t fetchEveryBlock(std::span<const std::uint8_t> image, WalkReport& re
 }
 
 // Reads the stream as playback does and checks that it ends after exactly
-// the batches the blocks carry.
-void streamEveryBatch(std::int32_t tag, WalkReport& report) {
+// the batches the blocks before the cut carry.
+void streamEveryBatch(std::int32_t tag, std::int32_t cutBlock, WalkReport& report) {
     NullOutput = {};
     const StreamStart start = beginStream();
     if (!tailIsZero()) {
         fault(report, "stream buffer tail written by the first block");
+    }
+    if (start == StreamStart::BundleCut) {
+        report.outcome = WalkOutcome::BundleEnds;
+        if (cutBlock != 0 || BundleEndBlock != 0) {
+            fault(report, "first block reported cut short wrongly");
+        }
+        return;
+    }
+    if (cutBlock == 0 && Blocks.count > 0) {
+        fault(report, "first block cut short was not reported");
+        return;
     }
     if (start == StreamStart::NoBlocks) {
         report.outcome = WalkOutcome::NoBlocks;
@@ -219,8 +244,7 @@ void streamEveryBatch(std::int32_t tag, WalkReport& report) {
 
     // A start past the first block begins at byte 0 of the second.
     const std::int64_t firstBytes = StreamBlockSize - std::min(tag + 8, StreamBlockSize);
-    const std::int64_t streamBytes =
-        firstBytes + std::int64_t{StreamBlockSize} * (Blocks.count - 1);
+    const std::int64_t streamBytes = firstBytes + std::int64_t{StreamBlockSize} * (cutBlock - 1);
     const std::int64_t expectedBatches = streamBytes / 3 * 2 / SampleBatchSize;
     const std::int64_t expectedLast = streamBytes / 3 * 2 % SampleBatchSize;
 
@@ -243,7 +267,12 @@ void streamEveryBatch(std::int32_t tag, WalkReport& report) {
     if (fillBatch() != 0) {
         fault(report, "stream goes on after its end");
     }
-    if (Blocks.nextIndex != Blocks.count + 1) {
+    if (cutBlock < Blocks.count) {
+        report.outcome = WalkOutcome::BundleEnds;
+        if (BundleEndBlock != cutBlock || Blocks.nextIndex != cutBlock + 1) {
+            fault(report, "stream did not end at the block the bundle ends inside");
+        }
+    } else if (Blocks.nextIndex != Blocks.count + 1 || BundleEndBlock != -1) {
         fault(report, "stream ended before the last block");
     }
     if (NullOutput.submissions != report.batches || NullOutput.opens != 0) {
@@ -257,6 +286,8 @@ const char* outcomeName(WalkOutcome outcome) {
     switch (outcome) {
     case WalkOutcome::Plays:
         return "plays";
+    case WalkOutcome::BundleEnds:
+        return "bundle ends inside a block";
     case WalkOutcome::WrongMagic:
         return "wrong magic";
     case WalkOutcome::HeaderCut:
@@ -314,13 +345,14 @@ WalkReport walkBundle(std::span<const std::uint8_t> image, std::uint32_t streamO
     if (load == TrackLoad::Loaded) {
         checkTable(report);
         report.blocks = Blocks.count;
-        const std::int32_t tag = fetchEveryBlock(image, report);
+        std::int32_t cutBlock = 0;
+        const std::int32_t tag = fetchEveryBlock(image, report, cutBlock);
         // Loaded again for playback, as the player loads the table once and
         // then streams.
         if (loadTrack(file, streamOffset) != TrackLoad::Loaded || Blocks.count != report.blocks) {
             fault(report, "the same track loaded differently the second time");
         } else {
-            streamEveryBatch(tag, report);
+            streamEveryBatch(tag, cutBlock, report);
         }
     }
     std::fclose(file);

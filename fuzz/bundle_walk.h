@@ -11,6 +11,7 @@
 
 enum class WalkOutcome : std::uint8_t {
     Plays,         // the stream starts and runs to the end of the blocks
+    BundleEnds,    // the bundle ends inside a block the stream reaches
     WrongMagic,    // no "COMP" at the track's offset
     HeaderCut,     // the bundle ends inside the track header
     TableCut,      // the bundle ends inside the block table

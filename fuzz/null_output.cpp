@@ -25,6 +25,10 @@ void waveRingClose() {}
 
 void CALLBACK onWaveDone(HWAVEOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {}
 
+void holdConsoleSignals() {}
+
+void releaseConsoleSignals() {}
+
 bool keyWaiting() {
     return false;
 }

@@ -9,6 +9,7 @@
 std::array<std::uint8_t, StreamBlockSize + StreamTailSize> StreamBuffer{};
 std::array<std::int16_t, SampleBatchSize> SampleBuffer{};
 std::int32_t SampleCount = 0;
+std::int32_t BundleEndBlock = -1;
 
 namespace {
 
@@ -35,8 +36,12 @@ void storeTriple(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2) {
 // one is used up; false at the end of the track's blocks.
 bool takeByte(std::uint8_t& byte) {
     if (StreamPosition >= StreamBlockSize) {
-        if (fetchBlock(currentBlock()) != 0) {
+        const std::int32_t fetched = fetchBlock(currentBlock());
+        if (fetched != 0) {
             StreamEnded = true;
+            if (fetched == BundleEndsInBlock) {
+                BundleEndBlock = Blocks.nextIndex - 1;
+            }
             return false;
         }
         StreamPosition = 0;
@@ -52,7 +57,14 @@ StreamStart beginStream() {
     StreamPosition = 0;
     SampleCount = 0;
     StreamEnded = false;
-    if (fetchBlock(currentBlock()) != 0) {
+    BundleEndBlock = -1;
+    const std::int32_t fetched = fetchBlock(currentBlock());
+    if (fetched == BundleEndsInBlock) {
+        StreamEnded = true;
+        BundleEndBlock = Blocks.nextIndex - 1;
+        return StreamStart::BundleCut;
+    }
+    if (fetched != 0) {
         return StreamStart::NoBlocks;
     }
     // The zero tail after the block never matches, so a tag can start at 8188
@@ -102,12 +114,13 @@ std::int32_t fillBatch() {
     return SampleCount;
 }
 
-std::int64_t samplesRemaining() {
+std::int64_t samplesRemaining(std::int32_t endBlock) {
     if (StreamEnded) {
         return 0;
     }
     // A position past the block starts the next block at its byte 0.
     const std::int64_t inBlock = std::max(0, StreamBlockSize - StreamPosition);
-    const std::int64_t blocksToCome = std::max(0, Blocks.count - Blocks.nextIndex);
+    const std::int64_t blocksToCome =
+        std::max(0, std::min(endBlock, Blocks.count) - Blocks.nextIndex);
     return 2 * ((inBlock + blocksToCome * StreamBlockSize) / 3);
 }

@@ -20,22 +20,33 @@ enum class StreamStart {
     Ready,     // the stream starts 8 bytes after the "DATA" tag
     NoBlocks,  // the track has no block at all
     NoDataTag, // the first block holds no "DATA" tag
+    BundleCut, // the bundle ends inside the first block
 };
+
+// The block inside which the bundle ended and with it the stream (its index,
+// as the progress text counts), or -1 while the stream is whole.
+extern std::int32_t BundleEndBlock;
 
 // Fetches the first block and finds where the samples begin.
 StreamStart beginStream();
 
 // Fills SampleBuffer with the next batch, starting from an empty one, and
 // returns SampleCount: SampleBatchSize for a full batch, fewer once the track's
-// blocks are exhausted (those are the data's last samples).
+// blocks are exhausted or the bundle ends inside one (those are the data's
+// last samples).
 std::int32_t fillBatch();
 
-// The samples the rest of the stream holds, counted from the current
+// The samples the rest of the stream holds up to block endBlock (not
+// included; Blocks.count for the whole track), counted from the current
 // position without decoding: every block still to come supplies
 // StreamBlockSize bytes, and an incomplete last triple yields nothing. Right
 // after beginStream it is the whole track, the final partial batch included.
-std::int64_t samplesRemaining();
+std::int64_t samplesRemaining(std::int32_t endBlock);
 
 // Plays the open track to its end, or until a key is pressed; a track that
-// cannot be played ends the program with its message.
+// cannot be played ends the program with its message. When the bundle ends
+// inside a later block, the blocks before it play and BundleEndBlock tells
+// the driver where.
 void playStream();
+// The line that tells where the bundle ended (BundleEndBlock).
+void printBundleEnd();

@@ -101,23 +101,38 @@ TEST_F(FetchBlock, DeliversRawAndDecodedBlocksForTheirLength) {
     }
 }
 
-TEST_F(FetchBlock, ShortReadPassesOnlyTheBytesRead) {
-    // Block 0 fills the input buffer with 0xAB; block 1 claims 100 bytes but
-    // the bundle ends 20 bytes into it.
+TEST_F(FetchBlock, ShortReadReportsTheCutAndDeliversNothing) {
+    // Block 0 fills the input buffer with 0xAB; blocks 1 (raw) and 2 (codec
+    // 10) claim 100 bytes but the bundle ends 20 bytes into block 1.
     Bytes image;
-    placeTrack(image, 0x20, {{Bytes(300, 0xAB), 0}, {Bytes(20, 0xCD), 0}});
-    Bytes entry = tableEntry(16 + 32 + 300, 100, 0);
-    std::copy(entry.begin(), entry.end(), image.begin() + 0x20 + 32);
+    placeTrack(image, 0x20, {{Bytes(300, 0xAB), 0}, {Bytes(20, 0xCD), 0}, {Bytes{}, 10}});
+    for (std::size_t i = 1; i <= 2; ++i) {
+        Bytes entry = tableEntry(16 + 48 + 300, 100, i == 1 ? 0 : 10);
+        std::copy(entry.begin(), entry.end(),
+                  image.begin() + 0x20 + 16 + 16 * static_cast<std::ptrdiff_t>(i));
+    }
     open(image);
 
     ASSERT_EQ(fetch(), 0);
-    ASSERT_EQ(fetch(), 0);
-    EXPECT_TRUE(std::all_of(Destination.begin(), Destination.begin() + 20,
-                            [](auto b) { return b == 0xCD; }));
-    EXPECT_TRUE(std::all_of(Destination.begin() + 20, Destination.begin() + 300,
-                            [](auto b) { return b == 0xAB; }));
-    EXPECT_TRUE(std::all_of(BlockInputBuffer.begin() + 20, BlockInputBuffer.end(),
-                            [](auto b) { return b == 0; }));
+    for (int block = 1; block <= 2; ++block) {
+        SCOPED_TRACE(block);
+        EXPECT_EQ(fetch(), BundleEndsInBlock);
+        EXPECT_EQ(printed, progress(block, 3));
+        EXPECT_TRUE(LastFetchNote.readShort);
+        // The block 0 delivered is still all there is: the zeros after the
+        // bytes read are not passed on.
+        EXPECT_TRUE(std::all_of(Destination.begin(), Destination.begin() + 300,
+                                [](auto b) { return b == 0xAB; }));
+        EXPECT_TRUE(std::all_of(Destination.begin() + 300, Destination.end(),
+                                [](auto b) { return b == 0x5A; }));
+        EXPECT_TRUE(std::all_of(BlockInputBuffer.begin(), BlockInputBuffer.begin() + 20,
+                                [](auto b) { return b == 0xCD; }));
+        EXPECT_TRUE(std::all_of(BlockInputBuffer.begin() + 20, BlockInputBuffer.end(),
+                                [](auto b) { return b == 0; }));
+    }
+    // The stored stream of the encoded block ran out with the file.
+    EXPECT_TRUE(LastFetchNote.decodeDamaged);
+    EXPECT_EQ(fetch(), NoBlockLeft);
 }
 
 TEST_F(FetchBlock, OversizedAndNegativeSizesAndFarOffsetsStayInBounds) {
@@ -147,10 +162,12 @@ TEST_F(FetchBlock, OversizedAndNegativeSizesAndFarOffsetsStayInBounds) {
     ASSERT_EQ(fetch(), 0); // a size at or above 2^31 reads as much as fits
     EXPECT_TRUE(std::equal(Destination.begin(), Destination.end(), big.begin()));
     Destination.fill(0x5A);
-    ASSERT_EQ(fetch(), 0); // an offset past the end of the bundle reads nothing
+    // An offset past the end of the bundle reads nothing and delivers nothing.
+    ASSERT_EQ(fetch(), BundleEndsInBlock);
     EXPECT_TRUE(
         std::all_of(Destination.begin(), Destination.end(), [](auto b) { return b == 0x5A; }));
     EXPECT_FALSE(LastFetchNote.storedSizeCut);
+    EXPECT_TRUE(LastFetchNote.readShort);
     ASSERT_EQ(fetch(), 0); // raw bytes decoded as codec 10: damaged, still delivered
     EXPECT_TRUE(LastFetchNote.decodeDamaged);
     EXPECT_TRUE(std::equal(Destination.begin(), Destination.end(), DecodeBuffer.begin()));

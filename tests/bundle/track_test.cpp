@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,8 @@ OpenOutcome openInChild(const std::string& path, std::uint32_t streamOffset) {
     if (child == 0) {
         dup2(output[1], STDOUT_FILENO);
         close(output[0]);
+        // An open that blocks fails the case instead of hanging the test.
+        alarm(5);
         openTrack(path.c_str(), streamOffset);
         std::printf("[opened %d blocks]", Blocks.count);
         std::fflush(stdout);
@@ -176,6 +179,37 @@ TEST_F(OpenTrack, MissingBundleIsNamed) {
     const OpenOutcome outcome = openInChild(missing, 0x20);
     EXPECT_EQ(outcome.out, missing + " not found\n");
     EXPECT_EQ(outcome.status, 1);
+}
+
+TEST_F(OpenTrack, WhatIsNoRegularFileIsNotFoundWithoutWaiting) {
+    writeTable({}, 0);
+    const std::string directory = bundle.substr(0, bundle.rfind('/'));
+    const std::string fifo = directory + "/fifo.bun";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string link = directory + "/link.bun";
+    ASSERT_EQ(symlink(bundle.c_str(), link.c_str()), 0);
+    const struct {
+        const char* name;
+        std::string path;
+        bool opens;
+    } cases[] = {
+        // Nobody writes to it: a plain open would wait for a writer for ever.
+        {"FIFO", fifo, false},
+        {"directory", directory, false},
+        {"character device", "/dev/zero", false},
+        {"symbolic link to the bundle", link, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const OpenOutcome outcome = openInChild(c.path, 0x20);
+        if (c.opens) {
+            EXPECT_EQ(outcome.out, "[opened 0 blocks]");
+            EXPECT_EQ(outcome.status, 0);
+        } else {
+            EXPECT_EQ(outcome.out, c.path + " not found\n");
+            EXPECT_EQ(outcome.status, 1);
+        }
+    }
 }
 
 } // namespace

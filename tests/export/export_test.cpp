@@ -130,6 +130,50 @@ TEST_F(Export, ExportedTrackIsWhatThePlayerSubmitsAndTheBatchItDrops) {
     }
 }
 
+TEST_F(Export, ABundleThatEndsInsideTheTrackIsExportedAsFarAsThePlayerPlays) {
+    const Bytes piece = encodedPiece(8, 4.0);
+    writeRows(bundle, {{0, piece}});
+    // A third of the track's bytes missing: the cut lies inside a later block.
+    const auto whole = std::filesystem::file_size(bundle);
+    std::filesystem::resize_file(bundle, whole - piece.size() / 3);
+
+    const std::string capture = directory + "/played.raw";
+    const ProgramRun play = runProgram(
+        ZELVOR_PLAYER, {bundle, "0"},
+        {{"ALSA_CONFIG_PATH=" ZELVOR_CAPTURE_CONF, "ZELVOR_CAPTURE_FILE=" + capture}, 60});
+    EXPECT_EQ(play.status, 1);
+    EXPECT_NE(play.out.find("\nThe bundle ends inside block "), std::string::npos) << play.out;
+    const Samples played = samplesFromBytes(readFile(capture));
+    ASSERT_FALSE(played.empty());
+
+    const ProgramRun run = runExporter({"export", bundle, "0", "-o", output, "-f", "wav"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("warning: track 0: "), std::string::npos) << run.err;
+    const AudioFile exported = readAudio(output + "/00 Abbey (Cloister).wav");
+    ASSERT_TRUE(exported.opened);
+    ASSERT_GE(exported.samples.size(), played.size());
+    EXPECT_LT(exported.samples.size() - played.size(), 8192u);
+    EXPECT_TRUE(prefix(exported.samples, played.size()) == played);
+    EXPECT_EQ(listedFrames(), static_cast<long long>(exported.samples.size() / 2));
+
+    // Cut inside the first block, nothing plays and nothing is exported.
+    const std::size_t firstBlock = std::size_t{piece[16]} << 24 | std::size_t{piece[17]} << 16 |
+                                   std::size_t{piece[18]} << 8 | std::size_t{piece[19]};
+    std::filesystem::resize_file(bundle, whole - piece.size() + firstBlock + 10);
+    const ProgramRun none = runExporter({"export", bundle, "0", "-o", output});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("track 0 not exported: cut short: the bundle ends inside the first "
+                            "block"),
+              std::string::npos)
+        << none.err;
+    const ProgramRun verified = runExporter({"verify", bundle, "0"});
+    EXPECT_EQ(verified.status, 1);
+    // Every block from the first on lies past the cut.
+    EXPECT_NE(verified.out.find(" cut short: the bundle ends inside the block"), std::string::npos)
+        << verified.out;
+    EXPECT_NE(verified.out.find("      blocks 0-"), std::string::npos) << verified.out;
+}
+
 TEST_F(Export, FlacAndWavHoldTheSameSamples) {
     // Track 1's stream starts past its only block: a file with no samples.
     Bytes empty = patterned(8192, 10);

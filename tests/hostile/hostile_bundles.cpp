@@ -155,7 +155,9 @@ std::vector<HostileCase> hostileCases() {
                 {tableEnd(3), 8192, 0}, {tableEnd(3) + 8192, size, codec}, {tableEnd(3), 8192, 0}};
             Bytes payload = first;
             payload.insert(payload.end(), rest.begin(), rest.end());
-            add(name + ", second block", trackImage(3, entries, payload), Plays);
+            // The largest sizes reach past the end of the file.
+            add(name + ", second block", trackImage(3, entries, payload),
+                size <= rest.size() ? Plays : BundleEnds);
         }
         // An empty first block holds no tag: raw delivers nothing, and a
         // decoder expands nothing but zeros from it.
@@ -171,8 +173,9 @@ std::vector<HostileCase> hostileCases() {
     }
 
     // Offsets past the end and offsets whose sum with the track's offset
-    // overflows 32 bits. File offset 0x10, before the track, holds a tag: a
-    // sum that wrapped around would find it.
+    // overflows 32 bits: the bundle ends inside such a block. File offset
+    // 0x10, before the track, holds a tag: a sum that wrapped around would
+    // find it and play.
     {
         const std::vector<std::pair<std::string, std::uint32_t>> offsets{
             {"at the end of the file", tableEnd(2) + 8192},
@@ -187,14 +190,14 @@ std::vector<HostileCase> hostileCases() {
             for (const std::uint32_t codec : {0u, 10u, 11u, 12u}) {
                 Bytes image = trackImage(2, {{offset, 8192, codec}, {tableEnd(2), 8192, 0}}, first);
                 putTag(image, 0x10);
-                // "DA" at the file's last bytes is all a raw block there gets.
+                // "D" at the file's last byte is all a raw block there gets.
                 image[image.size() - 1] = 'D';
-                add(codecName(codec) + " first block offset " + what, image, NoDataTag);
+                add(codecName(codec) + " first block offset " + what, image, BundleEnds);
                 Bytes later = trackImage(
                     3, {{tableEnd(3), 8192, 0}, {offset, 8192, codec}, {tableEnd(3), 8192, 0}},
                     first);
                 putTag(later, 0x10);
-                add(codecName(codec) + " second block offset " + what, later, Plays);
+                add(codecName(codec) + " second block offset " + what, later, BundleEnds);
             }
         }
     }
@@ -262,7 +265,8 @@ WalkOutcome outcomeOfSmallBundleCut(std::size_t length) {
     if (length < firstBlock) {
         return WalkOutcome::TableCut;
     }
-    return length - firstBlock >= TagAt + 4 ? WalkOutcome::Plays : WalkOutcome::NoDataTag;
+    // Every block is read on the way, so a cut anywhere in them ends the stream.
+    return length < smallValidBundle().size() ? WalkOutcome::BundleEnds : WalkOutcome::Plays;
 }
 
 EncodedBundle encodedBundle() {
@@ -294,8 +298,6 @@ std::vector<WalkOutcome> outcomesOfEncodedCut(const EncodedBundle& bundle, std::
     if (length < bundle.firstBlockOffset) {
         return {WalkOutcome::TableCut};
     }
-    if (length < bundle.secondBlockOffset) {
-        return {WalkOutcome::Plays, WalkOutcome::NoDataTag};
-    }
-    return {WalkOutcome::Plays};
+    // The blocks run to the end of the image, and every one is read.
+    return {length < bundle.image.size() ? WalkOutcome::BundleEnds : WalkOutcome::Plays};
 }

@@ -38,9 +38,8 @@ struct EncodedBundle {
 };
 EncodedBundle encodedBundle();
 
-// The outcomes a cut of the encoded bundle may have: exact up to the first
-// block; inside it the cut block decodes to something else, so the tag may
-// be lost.
+// The outcomes a cut of the encoded bundle may have: a cut inside any block
+// ends the stream there.
 std::vector<WalkOutcome> outcomesOfEncodedCut(const EncodedBundle& bundle, std::size_t length);
 
 // Stored streams that every decoder must survive, for the seed corpora:

@@ -38,10 +38,27 @@ bool endsWithPlaybackEnd(const std::string& out) {
            count >= 1;
 }
 
+// The line feed that ends the progress line, then the block where the
+// bundle ends.
+bool endsWithBundleEnd(const std::string& out) {
+    const std::size_t lineStart = out.rfind('\n', out.size() < 2 ? 0 : out.size() - 2);
+    if (lineStart == std::string::npos || out.back() != '\n') {
+        return false;
+    }
+    int block = -1;
+    int count = -1;
+    char dots[4] = {};
+    return std::sscanf(out.c_str() + lineStart + 1, "The bundle ends inside block %d of %d%3s",
+                       &block, &count, dots) == 3 &&
+           std::string(dots) == "..." && block >= 0 && block < count;
+}
+
 bool endsAs(WalkOutcome outcome, const ProgramRun& run) {
     switch (outcome) {
     case WalkOutcome::Plays:
         return run.status == 0 && endsWithPlaybackEnd(run.out);
+    case WalkOutcome::BundleEnds:
+        return run.status == 1 && endsWithBundleEnd(run.out);
     case WalkOutcome::WrongMagic:
         return run.status == 1 && endsWith(run.out, "where X is your CDROM drive!\n");
     case WalkOutcome::HeaderCut:

@@ -2,8 +2,12 @@
 // card: each queued buffer takes as long as its sound would last, then is
 // reported done. Linked in place of the ALSA layer into a test build of the
 // player, so that a key press can arrive while the track is still playing.
+// With ZELVOR_PACED_CAPTURE set, the samples of every buffer that played to
+// its end (not those a reset gave back) are appended to that file.
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -19,6 +23,7 @@ struct WaveOutDevice {
     DWORD_PTR instance = 0;
     bool paused = false;
     bool closing = false;
+    std::FILE* capture = nullptr;
 };
 
 namespace {
@@ -49,6 +54,9 @@ void play() {
         }
         Device.queue.pop_front();
         held.unlock();
+        if (Device.capture != nullptr) {
+            std::fwrite(header->lpData, 1, header->dwBufferLength, Device.capture);
+        }
         report(header);
         held.lock();
     }
@@ -60,6 +68,9 @@ MMRESULT waveOutOpen(LPHWAVEOUT device, UINT, LPCWAVEFORMATEX, DWORD_PTR callbac
                      DWORD_PTR instance, DWORD) {
     Device.callback = reinterpret_cast<LPWAVECALLBACK>(callback);
     Device.instance = instance;
+    if (const char* const capture = std::getenv("ZELVOR_PACED_CAPTURE")) {
+        Device.capture = std::fopen(capture, "wb");
+    }
     Device.player = std::thread(play);
     *device = &Device;
     Device.callback(&Device, WOM_OPEN, instance, 0, 0);
@@ -118,6 +129,10 @@ MMRESULT waveOutClose(HWAVEOUT device) {
         device->changed.notify_all();
     }
     device->player.join();
+    if (device->capture != nullptr) {
+        std::fclose(device->capture);
+        device->capture = nullptr;
+    }
     device->callback(device, WOM_CLOSE, device->instance, 0, 0);
     return MMSYSERR_NOERROR;
 }

@@ -1,7 +1,15 @@
 // The whole player, run as a user runs it, playing into ALSA's capture
 // configuration: what the device would have played lands in a file.
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "tests/support/run_program.h"
 #include "tests/support/stream_model.h"
@@ -184,6 +192,173 @@ TEST_F(Playback, NoAudioDeviceIsReported) {
         runProgram(ZELVOR_PLAYER, {bundle, "0"}, {{"ALSA_CONFIG_PATH=" ZELVOR_NO_DEVICE_CONF}, 60});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, PlayingFirst + progress(0, 2) + "Can't init audio system...\n");
+}
+
+// Where block i of a track laid out by placeTrack begins in the image.
+std::size_t blockStart(const std::vector<TestBlock>& blocks, std::size_t i) {
+    std::size_t at = FirstTrackOffset + 16 + 16 * blocks.size();
+    for (std::size_t b = 0; b < i; ++b) {
+        at += blocks[b].stored.size();
+    }
+    return at;
+}
+
+std::string bundleEnds(int block, int count) {
+    return "\nThe bundle ends inside block " + std::to_string(block) + " of " +
+           std::to_string(count) + "...\n";
+}
+
+TEST_F(Playback, ABundleCutShortPlaysTheBlocksBeforeTheCutAndEndsWithStatusOne) {
+    Bytes first = patterned(8192, 14);
+    putTag(first, 0);
+    const Bytes next = patterned(8192, 15);
+    // Four literals and the end marker, for codec 10.
+    const Bytes encoded{0x2F, 0x00, 0x0A, 0x14, 0x1E, 0x28, 0x00, 0x00, 0x00};
+    const std::vector<TestBlock> raw{{first, 0}, {next, 0}, {next, 0}, {next, 0}, {next, 0}};
+    const std::vector<TestBlock> mixed{{first, 0}, {next, 0}, {next, 0}, {encoded, 10}, {next, 0}};
+    const struct {
+        const char* name;
+        std::vector<TestBlock> blocks;
+        std::size_t cutBlock;
+        std::size_t bytesLeft; // of the cut block
+    } cases[] = {
+        {"inside a later block", raw, 3, 100},
+        {"later blocks wholly past the end", raw, 3, 0},
+        {"inside an encoded block", mixed, 3, 4},
+        {"inside the last block", raw, 4, 8191},
+        {"inside the first block, tag and all", raw, 0, 4000},
+        {"the first block wholly past the end", raw, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes image;
+        placeTrack(image, FirstTrackOffset, c.blocks);
+        image.resize(blockStart(c.blocks, c.cutBlock) + c.bytesLeft);
+        writeFile(bundle, image);
+        std::remove(capture.c_str());
+        const ProgramRun run = runProgram(
+            ZELVOR_PLAYER, {bundle, "0"},
+            {{"ALSA_CONFIG_PATH=" ZELVOR_CAPTURE_CONF, "ZELVOR_CAPTURE_FILE=" + capture}, 60});
+        const auto count = static_cast<int>(c.blocks.size());
+        const auto cut = static_cast<int>(c.cutBlock);
+        std::string shown;
+        for (int i = 0; i <= cut; ++i) {
+            shown += progress(i, count);
+        }
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, PlayingFirst + shown + bundleEnds(cut, count));
+        EXPECT_EQ(run.err, "");
+        // Exactly the whole batches of the blocks before the cut: nothing of
+        // the cut block, whose missing bytes would read as zeros (-32768).
+        std::vector<Bytes> delivered;
+        for (std::size_t b = 0; b < c.cutBlock; ++b) {
+            delivered.push_back(c.blocks[b].stored); // raw, all of them
+        }
+        const Samples captured = samplesFromBytes(readFile(capture));
+        const Samples expected =
+            delivered.empty() ? Samples{} : concatenated(wholeBatches(streamSamples(delivered, 0)));
+        ASSERT_EQ(captured.size(), expected.size());
+        EXPECT_TRUE(captured == expected);
+    }
+}
+
+TEST_F(Playback, ABundleThatIsNoRegularFileIsNotFoundAtOnce) {
+    const std::string fifo = directory + "/fifo.bun";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const auto start = std::chrono::steady_clock::now();
+    // Nobody ever writes to the FIFO: an open that waits for a writer hangs
+    // until the timeout kills the player.
+    const ProgramRun run =
+        runProgram(ZELVOR_PLAYER, {fifo, "0"}, {{"ALSA_CONFIG_PATH=" ZELVOR_CAPTURE_CONF}, 5});
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, PlayingFirst + fifo + " not found\n");
+    EXPECT_LT(took, 2.0);
+}
+
+// The file cut while the paced player plays it in real time: it plays up to
+// the block where the file now ends and stops there, without a thump of
+// zeros from the missing bytes.
+TEST_F(Playback, ABundleCutWhilePlayingStopsAtTheCut) {
+    Bytes first = patterned(8192, 16);
+    putTag(first, 0);
+    // About 5.5 s of sound; the ring takes the first 3.7 s (30 blocks) at
+    // once, so the decoding after that is paced by playback.
+    std::vector<TestBlock> blocks(44, TestBlock{patterned(8192, 17), 0});
+    blocks[0].stored = first;
+    Bytes image;
+    placeTrack(image, FirstTrackOffset, blocks);
+    writeFile(bundle, image);
+
+    int output[2];
+    ASSERT_EQ(pipe(output), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(output[1], STDOUT_FILENO);
+        close(output[0]);
+        setenv("ZELVOR_PACED_CAPTURE", capture.c_str(), 1);
+        execl(ZELVOR_PACED_PLAYER, ZELVOR_PACED_PLAYER, bundle.c_str(), "0",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(output[1]);
+    fcntl(output[0], F_SETFL, O_NONBLOCK);
+    std::string out;
+    const auto readOut = [&out, &output] {
+        char bytes[4096];
+        for (ssize_t got; (got = read(output[0], bytes, sizeof bytes)) > 0;) {
+            out.append(bytes, static_cast<std::size_t>(got));
+        }
+    };
+    // Standard output is a pipe, so the progress comes in buffered lumps;
+    // the capture shows how far playback has got instead.
+    const auto start = std::chrono::steady_clock::now();
+    const auto elapsed = [&start] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    struct stat status {};
+    while ((stat(capture.c_str(), &status) != 0 || status.st_size < 2 * 16384) && elapsed() < 10) {
+        usleep(10000);
+    }
+    ASSERT_GE(status.st_size, 2 * 16384) << "nothing played";
+    // Some 0.5 s of playback after the block being decoded now.
+    const std::size_t cutBlock = 38;
+    ASSERT_EQ(truncate(bundle.c_str(), static_cast<off_t>(blockStart(blocks, cutBlock) + 5000)), 0);
+
+    int waitStatus = 0;
+    while (waitpid(child, &waitStatus, WNOHANG) == 0 && elapsed() < 20) {
+        readOut();
+        usleep(10000);
+    }
+    if (elapsed() >= 20) {
+        kill(child, SIGKILL);
+        waitpid(child, &waitStatus, 0);
+        FAIL() << "the player did not end";
+    }
+    readOut();
+    close(output[0]);
+    ASSERT_TRUE(WIFEXITED(waitStatus));
+    EXPECT_EQ(WEXITSTATUS(waitStatus), 1);
+    const std::string end = progress(static_cast<int>(cutBlock), static_cast<int>(blocks.size())) +
+                            bundleEnds(static_cast<int>(cutBlock), static_cast<int>(blocks.size()));
+    EXPECT_TRUE(out.ends_with(end)) << out.substr(out.size() > 80 ? out.size() - 80 : 0);
+
+    const Samples captured = samplesFromBytes(readFile(capture));
+    std::vector<Bytes> delivered;
+    for (std::size_t b = 0; b < cutBlock; ++b) {
+        delivered.push_back(blocks[b].stored);
+    }
+    const Samples expected = concatenated(wholeBatches(streamSamples(delivered, 0)));
+    std::size_t longestRun = 0;
+    for (std::size_t i = 0, run = 0; i < captured.size(); ++i) {
+        run = captured[i] == -32768 ? run + 1 : 0;
+        longestRun = std::max(longestRun, run);
+    }
+    EXPECT_LT(longestRun, 16u) << "a run of full-scale samples";
+    ASSERT_EQ(captured.size(), expected.size());
+    EXPECT_TRUE(captured == expected);
 }
 
 } // namespace

@@ -230,7 +230,7 @@ std::int32_t plainFetchBlock(std::span<std::uint8_t, StreamBlockSize> destinatio
         ++Blocks.nextIndex;
     }
     if (index > Blocks.count - 1) {
-        return -1;
+        return NoBlockLeft;
     }
     fseeko(BundleFile, static_cast<off_t>(Blocks.absoluteOffset[index]), SEEK_SET);
     BlockInputBuffer.fill(0);
@@ -245,6 +245,9 @@ std::int32_t plainFetchBlock(std::span<std::uint8_t, StreamBlockSize> destinatio
             .storedSizeCut = wanted != storedSize,
             .resultCut = length > StreamBlockSize,
             .readShort = static_cast<std::size_t>(bytesRead) != wanted};
+    if (note.readShort) {
+        return BundleEndsInBlock;
+    }
     length = std::clamp(length, 0, StreamBlockSize);
     std::memcpy(destination.data(), raw ? BlockInputBuffer.data() : DecodeBuffer.data(),
                 static_cast<std::size_t>(length));

@@ -22,6 +22,7 @@ extern PlainLzState PlainLz;
 std::int32_t plainDecode(std::int32_t codec, std::int32_t storedSize);
 
 // fetchBlock over the plain decoders: the same progress, table walk, cuts
-// and notes, with the result copied to destination.
+// and notes, with the result copied to destination unless the bundle ends
+// inside the block.
 std::int32_t plainFetchBlock(std::span<std::uint8_t, StreamBlockSize> destination,
                              BlockFetchNote& note);

@@ -29,6 +29,10 @@ void waveRingClose() {
 
 void CALLBACK onWaveDone(HWAVEOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {}
 
+void holdConsoleSignals() {}
+
+void releaseConsoleSignals() {}
+
 bool keyWaiting() {
     ++Fake.keyTests;
     Fake.batchesAtKeyTest.push_back(Fake.batches.size());

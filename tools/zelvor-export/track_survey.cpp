@@ -9,6 +9,7 @@
 
 #include "bundle/fetch_block.h"
 #include "bundle/track.h"
+#include "codec/decoders.h"
 #include "driver/catalogue.h"
 #include "stream/stream_reader.h"
 
@@ -48,6 +49,25 @@ void closeBundle() {
     BundleFile = nullptr;
     BundleSize = 0;
 }
+
+namespace {
+
+// The first block whose read will come up short, where the stream ends;
+// Blocks.count when every block is whole.
+std::int32_t firstCutBlock() {
+    for (std::int32_t i = 0; i < Blocks.count; ++i) {
+        const auto slot = static_cast<std::size_t>(i);
+        const std::int64_t wanted =
+            std::min<std::uint32_t>(static_cast<std::uint32_t>(Blocks.storedSize[slot]),
+                                    static_cast<std::uint32_t>(BlockInputSize));
+        if (Blocks.absoluteOffset[slot] + wanted > BundleSize) {
+            return i;
+        }
+    }
+    return Blocks.count;
+}
+
+} // namespace
 
 std::int32_t rowOfNumber(std::int32_t number) {
     return static_cast<std::int32_t>(&rowForNumber(number) - TrackCatalogue.data());
@@ -94,11 +114,14 @@ RowOpening openRow(std::int32_t row) {
     case StreamStart::NoDataTag:
         opening.state = RowState::NoDataTag;
         return opening;
+    case StreamStart::BundleCut:
+        opening.state = RowState::FirstBlockCut;
+        return opening;
     case StreamStart::Ready:
         break;
     }
     opening.state = RowState::Ready;
-    opening.samples = samplesRemaining();
+    opening.samples = samplesRemaining(firstCutBlock());
     return opening;
 }
 
@@ -125,14 +148,16 @@ RowCheck checkRow(std::int32_t row) {
     RowCheck check;
     check.opening = openRow(row);
     const RowState state = check.opening.state;
-    if (state != RowState::Ready && state != RowState::NoDataTag) {
+    if (state != RowState::Ready && state != RowState::NoDataTag &&
+        state != RowState::FirstBlockCut) {
         return check;
     }
     // beginStream has fetched block 0; the rest need only be fetched, since
-    // reading the stream itself cannot fail.
+    // reading the stream itself cannot fail. Blocks after one cut short are
+    // checked too: the table may place them earlier in the file.
     noteBlock(check, 0);
     std::array<std::uint8_t, StreamBlockSize> block{};
-    for (std::int32_t index = Blocks.nextIndex; fetchBlock(block) == 0; ++index) {
+    for (std::int32_t index = Blocks.nextIndex; fetchBlock(block) != NoBlockLeft; ++index) {
         noteBlock(check, index);
     }
     return check;
@@ -181,6 +206,8 @@ std::string openingProblem(const RowOpening& opening) {
         return "no blocks";
     case RowState::NoDataTag:
         return "missing \"DATA\": the first block holds no \"DATA\" tag";
+    case RowState::FirstBlockCut:
+        return "cut short: the bundle ends inside the first block";
     }
     return "";
 }
@@ -193,7 +220,8 @@ std::vector<std::string> rowProblems(const RowCheck& check) {
                            (opening.droppedEntries == 1 ? " table entry" : " table entries") +
                            " of an unknown codec dropped");
     }
-    if (opening.state != RowState::Ready) {
+    // A first block cut short is listed with the other cut blocks below.
+    if (opening.state != RowState::Ready && opening.state != RowState::FirstBlockCut) {
         problems.push_back(openingProblem(opening));
     }
     const struct {

@@ -16,6 +16,7 @@ enum class RowState {
     TooManyBlocks, // more than 4096 blocks
     NoBlocks,      // the table is empty
     NoDataTag,     // the first block holds no "DATA" tag
+    FirstBlockCut, // the bundle ends inside the first block
 };
 
 struct RowOpening {
@@ -24,7 +25,9 @@ struct RowOpening {
     std::int32_t blockCount = 0;      // blocks accepted into the table
     std::int32_t droppedEntries = 0;  // table entries of an unknown codec
     std::vector<std::int32_t> codecs; // the codecs of the accepted blocks, ascending
-    std::int64_t samples = 0;         // Ready: all the stream's samples, both channels
+    // Ready: the stream's samples, both channels, up to the block where the
+    // bundle ends, as the player plays them.
+    std::int64_t samples = 0;
 };
 
 // Opens the bundle for the rows that follow; false with a message when it
