@@ -239,7 +239,7 @@ bool keyWaiting() {
 }
 
 bool keysAttached() {
-    return State == KeyboardState::KeyMode;
+    return State == KeyboardState::Terminal;
 }
 
 int readKey() {
