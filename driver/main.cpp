@@ -10,6 +10,7 @@
 #include "driver/track_number.h"
 #include "platform/priority.h"
 #include "stream/stream_reader.h"
+#include "zelvor_version.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ void printBanner(bool usage) {
         std::printf("\n");
     }
     std::printf("The Zelvor Soundtrack player              ");
-    std::printf("ZelvorTrack for Linux, by its developers\n");
+    std::printf("ZelvorTrack " ZELVOR_VERSION " for Linux, by its developers\n");
     std::printf("=========================              ");
     std::printf("\n");
 }

@@ -11,13 +11,14 @@
 #include "tools/encoder/demo.h"
 #include "tools/encoder/synth.h"
 #include "tools/encoder/track_encode.h"
+#include "zelvor_version.h"
 
 namespace {
 
 constexpr const char* Usage =
     "usage: zelvor-pack OUT.bun TRACK=AUDIOFILE...\n"
     "       zelvor-pack --demo OUT.bun\n"
-    "       zelvor-pack --help\n"
+    "       zelvor-pack --help | --version\n"
     "\n"
     "Writes each AUDIOFILE (WAV, FLAC, ... mono or stereo; other rates than\n"
     "22050 Hz are converted) as the playable track TRACK (0 to 61) of OUT.bun,\n"
@@ -102,6 +103,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        std::printf("zelvor-pack %s\n", ZELVOR_VERSION);
         return 0;
     }
     if (!args.empty() && args[0] == "--demo") {

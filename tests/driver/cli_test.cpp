@@ -4,11 +4,12 @@
 #include <vector>
 
 #include "tests/support/run_program.h"
+#include "zelvor_version.h"
 
 namespace {
 
 const std::string BannerTail = "The Zelvor Soundtrack player              "
-                               "ZelvorTrack for Linux, by its developers\n"
+                               "ZelvorTrack " ZELVOR_VERSION " for Linux, by its developers\n"
                                "=========================              \n";
 const std::string UsageBanner =
     "=========================     Usage: ZelvorTrack path\\zelvormusic.bun track_number\n" +

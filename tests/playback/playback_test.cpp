@@ -14,12 +14,13 @@
 #include "tests/support/run_program.h"
 #include "tests/support/stream_model.h"
 #include "tests/support/test_bundle.h"
+#include "zelvor_version.h"
 
 namespace {
 
 const std::string Banner = "========================= \n"
                            "The Zelvor Soundtrack player              "
-                           "ZelvorTrack for Linux, by its developers\n"
+                           "ZelvorTrack " ZELVOR_VERSION " for Linux, by its developers\n"
                            "=========================              \n";
 const std::string PlayingFirst = Banner + "Playing: Abbey (Cloister)\n\n";
 constexpr std::uint32_t FirstTrackOffset = 0x20;

@@ -17,6 +17,7 @@
 #include "driver/catalogue.h"
 #include "tools/zelvor-export/track_export.h"
 #include "tools/zelvor-export/track_survey.h"
+#include "zelvor_version.h"
 
 namespace {
 
@@ -216,6 +217,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Lists, exports and verifies the tracks of a Zelvor music bundle.",
                  "zelvor-export"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "zelvor-export " ZELVOR_VERSION);
 
     std::string bundle;
     std::vector<std::string> tracks;
