@@ -190,7 +190,7 @@ TEST_F(WaveOutTiming, PlaysEveryFrameInOrderAndClosesWhenTheLastHasBeenPlayed) {
     // 24576 frames last 1.11 s; the close waits for the last of them and
     // not much longer.
     EXPECT_GT(took, 1.0);
-    EXPECT_LT(took, 1.6);
+    EXPECT_LT(took, 2.0);
     EXPECT_EQ(waveOutUnderruns(), 0u);
 }
 
@@ -218,7 +218,7 @@ TEST_F(WaveOutTiming, LastFramesHeldBackByTheDeviceArePushedOutWithSilence) {
     // The buffer (0.1 s), the wait for a stuck device (three periods) and
     // the silence: well under the seconds a device that never plays them
     // would cost.
-    EXPECT_LT(took, 0.6);
+    EXPECT_LT(took, 1.0);
 }
 
 TEST_F(WaveOutTiming, ResetWhilePausingSlowlyReturnsAndGivesEverythingBack) {
@@ -237,7 +237,7 @@ TEST_F(WaveOutTiming, ResetWhilePausingSlowlyReturnsAndGivesEverythingBack) {
         std::this_thread::sleep_for(std::chrono::milliseconds(round * 15));
         const auto resetting = Clock::now();
         ASSERT_EQ(waveOutReset(device), MMSYSERR_NOERROR);
-        EXPECT_LT(Clock::now() - resetting, 400ms);
+        EXPECT_LT(Clock::now() - resetting, 600ms);
         EXPECT_EQ(doneCount(), buffers.headers.size());
         step("close after reset");
         ASSERT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
