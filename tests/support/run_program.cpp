@@ -1,5 +1,6 @@
 #include "tests/support/run_program.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -49,9 +50,18 @@ ProgramRun runProgram(const std::string& path, const std::vector<std::string>& a
     }
     argv.push_back(nullptr);
 
+    // A name given in the options replaces the inherited one: the child's
+    // getenv would find the inherited entry first.
     std::vector<std::string> envStore;
     for (char** e = environ; *e != nullptr; ++e) {
-        envStore.emplace_back(*e);
+        const std::string entry(*e);
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        const bool replaced =
+            std::any_of(options.environment.begin(), options.environment.end(),
+                        [&](const std::string& given) { return given.starts_with(name); });
+        if (!replaced) {
+            envStore.push_back(entry);
+        }
     }
     envStore.insert(envStore.end(), options.environment.begin(), options.environment.end());
     std::vector<char*> envp;
