@@ -39,8 +39,11 @@ ProgramRun runProgram(const std::string& path, const std::vector<std::string>& a
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
+    // Only the copies on 1 and 2 stay open in the child: a daemon it starts
+    // must not hold the pipes, or reading them would wait for the daemon.
+    for (const int end : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
+        posix_spawn_file_actions_addclose(&actions, end);
+    }
 
     std::vector<std::string> argStore{path};
     argStore.insert(argStore.end(), arguments.begin(), arguments.end());
