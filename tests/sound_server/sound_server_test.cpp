@@ -7,7 +7,9 @@
 //   build/ci/tests/sound_server/sound_server_tests
 //   ... -- build/ci/tests/sound_server/sound_server_tests --gtest_filter='*KeyStop*'
 //
-// (pulse or pipewire; ctest -L server runs each test on both.) The tracks'
+// (pulse or pipewire; pipewire-48k runs PipeWire's default 48 kHz graph,
+// which resamples, for the tests that do not compare samples; ctest -L
+// server runs each test on each server it suits.) The tracks'
 // samples count frames: a frame's left sample holds the low 12 bits of its
 // position in the track and its right sample the next 12, so every recorded
 // frame tells where in the track it comes from, and silence (both samples
@@ -303,6 +305,7 @@ class SoundServer : public testing::Test {
         directory = makeTempDir();
         ASSERT_FALSE(harness("ZELVOR_SOUND_DIR").empty());
         kind = harness("ZELVOR_SOUND_KIND");
+        exact = harness("ZELVOR_SOUND_EXACT") == "1";
     }
 
     // The player on the track, with standard output and error in files.
@@ -312,6 +315,7 @@ class SoundServer : public testing::Test {
 
     std::string directory;
     std::string kind;
+    bool exact = true; // the sink's monitor gets the client's samples unchanged
 };
 
 // --- The harness itself, with the system's own players --------------------
@@ -351,8 +355,8 @@ TEST_F(SoundServer, HarnessDeliversEverySampleOfAplayAndPaplay) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string glitches;
-        bool exact = false;
-        for (int attempt = 1; attempt <= 3 && !exact; ++attempt) {
+        bool delivered = false;
+        for (int attempt = 1; attempt <= 3 && !delivered; ++attempt) {
             if (c.restartFirst) {
                 ASSERT_NO_FATAL_FAILURE(control("kill"));
                 ASSERT_NO_FATAL_FAILURE(control("start"));
@@ -366,16 +370,16 @@ TEST_F(SoundServer, HarnessDeliversEverySampleOfAplayAndPaplay) {
             ASSERT_EQ(awaitExit(player.pid, 15.0), 0) << readText(player.err);
             const double played = secondsSince(began) - ready;
             const std::vector<Stretch> runs = stretchesOf(recorder.stop());
-            exact = runs.size() == 1 && runs[0].from == 0 && runs[0].length == frames;
+            delivered = runs.size() == 1 && runs[0].from == 0 && runs[0].length == frames;
             std::printf("[ %s ] %s, attempt %d: recorder ready after %.2f s, 2 s of sound played "
                         "in %.2f s, %s\n",
                         kind.c_str(), c.name, attempt, ready, played,
-                        exact ? "every sample arrived" : describe(runs).c_str());
-            if (!exact) {
+                        delivered ? "every sample arrived" : describe(runs).c_str());
+            if (!delivered) {
                 glitches += "\n attempt " + std::to_string(attempt) + ": " + describe(runs);
             }
         }
-        EXPECT_TRUE(exact) << "no attempt delivered every sample exactly:" << glitches;
+        EXPECT_TRUE(delivered) << "no attempt delivered every sample exactly:" << glitches;
     }
 }
 
@@ -431,6 +435,9 @@ TEST_F(SoundServer, ShortTracksEndWithinHalfASecondOfTheirLastSample) {
         EXPECT_EQ(out.find("still full"), std::string::npos) << lastOf(out);
         EXPECT_EQ(readText(player.err), "");
         EXPECT_LE(took, frames / Rate + 0.5) << "the end of the track was not recognised in time";
+        if (!exact) {
+            continue; // a resampling server: the samples cannot be compared
+        }
         ASSERT_EQ(runs.size(), 1u) << describe(runs);
         EXPECT_EQ(runs[0].from, 0);
         EXPECT_EQ(runs[0].length, frames) << "the last samples did not reach the sink";
