@@ -1,5 +1,6 @@
 #include "tests/support/run_program.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -38,8 +39,11 @@ ProgramRun runProgram(const std::string& path, const std::vector<std::string>& a
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
+    // Only the copies on 1 and 2 stay open in the child: a daemon it starts
+    // must not hold the pipes, or reading them would wait for the daemon.
+    for (const int end : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
+        posix_spawn_file_actions_addclose(&actions, end);
+    }
 
     std::vector<std::string> argStore{path};
     argStore.insert(argStore.end(), arguments.begin(), arguments.end());
@@ -49,9 +53,18 @@ ProgramRun runProgram(const std::string& path, const std::vector<std::string>& a
     }
     argv.push_back(nullptr);
 
+    // A name given in the options replaces the inherited one: the child's
+    // getenv would find the inherited entry first.
     std::vector<std::string> envStore;
     for (char** e = environ; *e != nullptr; ++e) {
-        envStore.emplace_back(*e);
+        const std::string entry(*e);
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        const bool replaced =
+            std::any_of(options.environment.begin(), options.environment.end(),
+                        [&](const std::string& given) { return given.starts_with(name); });
+        if (!replaced) {
+            envStore.push_back(entry);
+        }
     }
     envStore.insert(envStore.end(), options.environment.begin(), options.environment.end());
     std::vector<char*> envp;

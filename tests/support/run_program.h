@@ -11,7 +11,7 @@ struct ProgramRun {
 };
 
 struct ProgramOptions {
-    std::vector<std::string> environment; // NAME=VALUE pairs added to the child's environment
+    std::vector<std::string> environment; // NAME=VALUE pairs set in the child's environment
     double timeoutSeconds = 30.0;         // the child is killed after this
 };
 
