@@ -129,6 +129,11 @@ bool lockBundle(const std::string& path, const std::string& target, BundleWait w
             return false;
         }
         if (flock(old, LOCK_EX | LOCK_NB) != 0) {
+            // A file system without locks (or that locks only files open
+            // for writing, as NFS does) is updated as before locks existed.
+            if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EBADF) {
+                return true;
+            }
             if (errno != EWOULDBLOCK) {
                 error = systemError("cannot lock", path);
                 close(old);
