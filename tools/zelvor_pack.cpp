@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/catalogue.h"
+#include "tools/common/tool_io.h"
 #include "tools/encoder/audio_input.h"
 #include "tools/encoder/bundle_write.h"
 #include "tools/encoder/demo.h"
@@ -16,15 +17,17 @@
 namespace {
 
 constexpr const char* Usage =
-    "usage: zelvor-pack OUT.bun TRACK=AUDIOFILE...\n"
-    "       zelvor-pack --demo OUT.bun\n"
+    "usage: zelvor-pack [--no-wait] OUT.bun TRACK=AUDIOFILE...\n"
+    "       zelvor-pack [--no-wait] --demo OUT.bun\n"
     "       zelvor-pack --help | --version\n"
     "\n"
     "Writes each AUDIOFILE (WAV, FLAC, ... mono or stereo; other rates than\n"
     "22050 Hz are converted) as the playable track TRACK (0 to 61) of OUT.bun,\n"
     "creating the bundle or updating it in place; the other tracks are kept.\n"
     "AUDIOFILE may also be synth:SEED:SECONDS for a built-in synthesised piece.\n"
-    "--demo writes a new bundle with a synthesised piece in every row.\n";
+    "--demo writes a new bundle with a synthesised piece in every row.\n"
+    "While another zelvor-pack updates the same bundle, the update waits for it\n"
+    "and then keeps its tracks; with --no-wait it fails at once instead.\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "zelvor-pack: %s\n", message.c_str());
@@ -60,11 +63,11 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-int runDemo(const std::string& path) {
+int runDemo(const std::string& path, BundleWait wait) {
     const auto start = std::chrono::steady_clock::now();
     std::vector<DemoTrackReport> report;
     std::string error;
-    if (!writeDemoBundle(path, report, error)) {
+    if (!writeDemoBundle(path, report, error, wait)) {
         return fail(error);
     }
     std::int64_t stored = 0;
@@ -100,7 +103,14 @@ int runDemo(const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    checkOutputAtExit("zelvor-pack");
+    catchTerminationSignals();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    BundleWait wait = BundleWait::Wait;
+    if (!args.empty() && args[0] == "--no-wait") {
+        wait = BundleWait::NoWait;
+        args.erase(args.begin());
+    }
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         std::fputs(Usage, stdout);
         return 0;
@@ -113,7 +123,7 @@ int main(int argc, char** argv) {
         if (args.size() != 2) {
             return fail("--demo takes the bundle to write, and nothing else");
         }
-        return runDemo(args[1]);
+        return runDemo(args[1], wait);
     }
     if (args.size() < 2) {
         return fail("name the bundle and at least one TRACK=AUDIOFILE");
@@ -158,7 +168,7 @@ int main(int argc, char** argv) {
         updates.push_back(TrackUpdate{rows[i], tracks[i].bytes});
     }
     std::string error;
-    if (!writeBundle(args[0], updates, BundleMode::Update, error)) {
+    if (!writeBundle(args[0], updates, BundleMode::Update, error, wait)) {
         return fail(error);
     }
     for (std::size_t i = 0; i < tracks.size(); ++i) {

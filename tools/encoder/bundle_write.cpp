@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "driver/catalogue.h"
+#include "tools/common/tool_io.h"
 
 namespace {
 
@@ -107,6 +110,165 @@ bool readAll(int fd, std::uint8_t* data, std::size_t size, std::int64_t at) {
     return true;
 }
 
+// Opens the bundle at target and takes its lock for the whole update; old
+// stays -1 when there is no bundle yet.
+bool lockBundle(const std::string& path, const std::string& target, BundleWait wait, int& old,
+                std::string& error) {
+    while (true) {
+        bool notRegular = false;
+        old = openRegularFile(target, notRegular);
+        if (old < 0) {
+            if (notRegular) {
+                error = path + " is not a regular file";
+                return false;
+            }
+            if (errno == ENOENT) {
+                return true;
+            }
+            error = systemError("cannot open", path);
+            return false;
+        }
+        if (flock(old, LOCK_EX | LOCK_NB) != 0) {
+            // A file system without locks (or that locks only files open
+            // for writing, as NFS does) is updated as before locks existed.
+            if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EBADF) {
+                return true;
+            }
+            if (errno != EWOULDBLOCK) {
+                error = systemError("cannot lock", path);
+                close(old);
+                return false;
+            }
+            if (wait == BundleWait::NoWait) {
+                error = path + " is being updated by another program (--no-wait: not waiting)";
+                close(old);
+                return false;
+            }
+            int locked = 0;
+            while ((locked = flock(old, LOCK_EX)) != 0 && errno == EINTR) {
+            }
+            if (locked != 0) {
+                error = systemError("cannot lock", path);
+                close(old);
+                return false;
+            }
+        }
+        // The one before us has replaced the file while we waited: its
+        // successor is the one to lock and read.
+        struct stat held {};
+        struct stat named {};
+        if (fstat(old, &held) == 0 && stat(target.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            return true;
+        }
+        close(old);
+    }
+}
+
+enum class Replacement : std::uint8_t { Done, Failed, Raced };
+
+// Writes the new bundle into a temporary file beside target and renames it
+// over target. Without an old bundle, Raced when one has appeared meanwhile.
+Replacement replaceBundle(const std::string& path, const std::string& target, int old,
+                          std::span<const TrackUpdate> updates, BundleMode mode,
+                          std::vector<Range> replaced, std::int64_t size, std::string& error) {
+    mode_t permissions = 0644;
+    std::int64_t oldSize = 0;
+    if (old >= 0) {
+        struct stat info {};
+        if (fstat(old, &info) != 0) {
+            error = systemError("cannot open", path);
+            return Replacement::Failed;
+        }
+        permissions = info.st_mode & 07777;
+        oldSize = info.st_size;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        permissions = 0666 & ~mask;
+    }
+    if (mode == BundleMode::Fresh) {
+        oldSize = 0; // locked only, not kept
+    }
+
+    std::string temporary;
+    const int fd = createTemporary(folderOf(target), nameOf(target), 0600, temporary);
+    if (fd < 0) {
+        error = systemError("cannot create a temporary file for", path);
+        return Replacement::Failed;
+    }
+    const auto fail = [&](const std::string& message) {
+        error = message;
+        close(fd);
+        unlink(temporary.c_str());
+        clearPendingTemporary();
+        return Replacement::Failed;
+    };
+
+    // Keep the old bytes outside the replaced slots.
+    std::sort(replaced.begin(), replaced.end(),
+              [](const Range& a, const Range& b) { return a.begin < b.begin; });
+    std::int64_t at = 0;
+    for (std::size_t i = 0; oldSize > 0 && i <= replaced.size(); ++i) {
+        const std::int64_t stop = i < replaced.size() ? replaced[i].begin : oldSize;
+        const Range keep{at, std::min(stop, oldSize)};
+        if (keep.begin < keep.end) {
+            if (!copyRange(old, fd, keep)) {
+                return fail(systemError("cannot copy the old tracks of", path));
+            }
+            size = std::max(size, keep.end);
+        }
+        if (i < replaced.size()) {
+            at = replaced[i].end;
+        }
+    }
+    for (const TrackUpdate& u : updates) {
+        const std::int64_t offset = TrackCatalogue[static_cast<std::size_t>(u.row)].streamOffset;
+        if (!writeAll(fd, u.bytes.data(), u.bytes.size(), offset)) {
+            return fail(systemError("cannot write", temporary));
+        }
+    }
+    if (ftruncate(fd, size) != 0 || fchmod(fd, permissions) != 0 || fsync(fd) != 0) {
+        return fail(systemError("cannot finish", temporary));
+    }
+    if (close(fd) != 0) {
+        error = systemError("cannot finish", temporary);
+        unlink(temporary.c_str());
+        clearPendingTemporary();
+        return Replacement::Failed;
+    }
+    int renameError = 0;
+    if (old >= 0) {
+        renameError = rename(temporary.c_str(), target.c_str()) == 0 ? 0 : errno;
+    } else {
+        // Nothing was locked: never replace a bundle another run created.
+        renameError =
+            renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0
+                ? 0
+                : errno;
+        if (renameError == EINVAL || renameError == ENOSYS) {
+            // A file system without that rename: a hard link fails the same way.
+            renameError = link(temporary.c_str(), target.c_str()) == 0 ? 0 : errno;
+            if (renameError == 0) {
+                unlink(temporary.c_str());
+            }
+        }
+    }
+    if (renameError != 0) {
+        unlink(temporary.c_str());
+    }
+    clearPendingTemporary();
+    if (renameError == EEXIST && old < 0) {
+        return Replacement::Raced;
+    }
+    if (renameError != 0) {
+        errno = renameError;
+        error = systemError("cannot replace", path);
+        return Replacement::Failed;
+    }
+    return Replacement::Done;
+}
+
 } // namespace
 
 std::int64_t rowCapacity(std::int32_t row) {
@@ -118,7 +280,7 @@ std::int64_t rowCapacity(std::int32_t row) {
 }
 
 bool writeBundle(const std::string& path, std::span<const TrackUpdate> updates, BundleMode mode,
-                 std::string& error) {
+                 std::string& error, BundleWait wait) {
     std::vector<Range> replaced;
     std::int64_t size = 0;
     for (const TrackUpdate& u : updates) {
@@ -145,93 +307,26 @@ bool writeBundle(const std::string& path, std::span<const TrackUpdate> updates, 
         size = std::max(size, slot.begin + bytes);
     }
 
-    int old = -1;
-    if (mode == BundleMode::Update) {
-        old = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (old < 0 && errno != ENOENT) {
-            error = systemError("cannot open", path);
+    const std::string target = resolveLinks(path);
+    removeStaleTemporariesOf(target);
+    // A bundle that appears between our look and our rename is locked and
+    // read in the next round, so that its tracks are kept.
+    for (int round = 0; round < 100; ++round) {
+        int old = -1;
+        if (!lockBundle(path, target, wait, old, error)) {
             return false;
         }
-    }
-    mode_t permissions = 0644;
-    std::int64_t oldSize = 0;
-    if (old >= 0) {
-        struct stat info {};
-        if (fstat(old, &info) != 0 || !S_ISREG(info.st_mode)) {
-            error = path + " is not a regular file";
-            close(old);
-            return false;
-        }
-        permissions = info.st_mode & 07777;
-        oldSize = info.st_size;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        permissions = 0666 & ~mask;
-    }
-
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        error = systemError("cannot create a temporary file for", path);
+        const Replacement done =
+            replaceBundle(path, target, old, updates, mode, replaced, size, error);
         if (old >= 0) {
-            close(old);
+            close(old); // and with it the lock
         }
-        return false;
-    }
-    const auto fail = [&](const std::string& message) {
-        error = message;
-        close(fd);
-        unlink(temporary.c_str());
-        if (old >= 0) {
-            close(old);
-        }
-        return false;
-    };
-
-    // Keep the old bytes outside the replaced slots.
-    std::sort(replaced.begin(), replaced.end(),
-              [](const Range& a, const Range& b) { return a.begin < b.begin; });
-    std::int64_t at = 0;
-    for (std::size_t i = 0; old >= 0 && i <= replaced.size(); ++i) {
-        const std::int64_t stop = i < replaced.size() ? replaced[i].begin : oldSize;
-        const Range keep{at, std::min(stop, oldSize)};
-        if (keep.begin < keep.end) {
-            if (!copyRange(old, fd, keep)) {
-                return fail(systemError("cannot copy the old tracks of", path));
-            }
-            size = std::max(size, keep.end);
-        }
-        if (i < replaced.size()) {
-            at = replaced[i].end;
+        if (done != Replacement::Raced) {
+            return done == Replacement::Done;
         }
     }
-    for (const TrackUpdate& u : updates) {
-        const std::int64_t offset = TrackCatalogue[static_cast<std::size_t>(u.row)].streamOffset;
-        if (!writeAll(fd, u.bytes.data(), u.bytes.size(), offset)) {
-            return fail(systemError("cannot write", temporary));
-        }
-    }
-    if (ftruncate(fd, size) != 0 || fchmod(fd, permissions) != 0 || fsync(fd) != 0) {
-        return fail(systemError("cannot finish", temporary));
-    }
-    if (close(fd) != 0) {
-        error = systemError("cannot finish", temporary);
-        unlink(temporary.c_str());
-        if (old >= 0) {
-            close(old);
-        }
-        return false;
-    }
-    if (old >= 0) {
-        close(old);
-    }
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-        error = systemError("cannot replace", path);
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    error = "cannot replace " + path + ": it keeps being created by others";
+    return false;
 }
 
 bool readTrack(const std::string& path, std::int32_t row, std::vector<StoredBlock>& blocks,

@@ -16,17 +16,25 @@ enum class BundleMode : std::uint8_t {
     Fresh,  // start from an empty file
 };
 
+// What an update does while another program updates the same bundle.
+enum class BundleWait : std::uint8_t {
+    Wait,   // until it has finished, then update what it wrote
+    NoWait, // fail at once
+};
+
 // Bytes a track at this row may take: up to the next row's offset. The last
 // row has no next row; INT64_MAX.
 std::int64_t rowCapacity(std::int32_t row);
 
 // Writes every track at its row's offset into a temporary file next to path
 // and renames it over path, so an interrupted run leaves the old bundle as
-// it was. Each row's whole slot (its offset to the next row's) is replaced;
-// holes stay sparse. Refuses, without touching anything, a row out of range,
-// a row given twice, or a track that would run into the next row.
+// it was. A symbolic link is followed: the file it names is replaced. The
+// bundle stays locked from reading to replacing, so that updates of it at
+// the same time follow each other instead of undoing each other. Each row's whole slot (its offset
+// to the next row's) is replaced; holes stay sparse. Refuses, without touching anything, a row out
+// of range, a row given twice, or a track that would run into the next row.
 bool writeBundle(const std::string& path, std::span<const TrackUpdate> updates, BundleMode mode,
-                 std::string& error);
+                 std::string& error, BundleWait wait = BundleWait::Wait);
 
 struct StoredBlock {
     std::uint32_t offset; // from the track header

@@ -54,7 +54,7 @@ bool makeDemoTrack(std::int32_t row, EncodedTrack& track, DemoTrackReport& repor
 } // namespace
 
 bool writeDemoBundle(const std::string& path, std::vector<DemoTrackReport>& report,
-                     std::string& error) {
+                     std::string& error, BundleWait wait) {
     std::vector<EncodedTrack> tracks(CatalogueRows);
     std::vector<DemoTrackReport> reports(CatalogueRows);
     std::vector<std::string> errors(CatalogueRows);
@@ -86,5 +86,5 @@ bool writeDemoBundle(const std::string& path, std::vector<DemoTrackReport>& repo
     for (std::int32_t row = 0; row < CatalogueRows; ++row) {
         updates.push_back(TrackUpdate{row, tracks[static_cast<std::size_t>(row)].bytes});
     }
-    return writeBundle(path, updates, BundleMode::Fresh, error);
+    return writeBundle(path, updates, BundleMode::Fresh, error, wait);
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/encoder/bundle_write.h"
+
 // Visible track 1 is the long one, for listening and for benchmarks.
 inline constexpr std::int32_t DemoLongTrackNumber = 1;
 inline constexpr double DemoLongSeconds = 250.0;
@@ -19,4 +21,4 @@ struct DemoTrackReport {
 // Writes a fresh demo bundle to path. Rows whose slot cannot hold the usual
 // length get a shorter piece.
 bool writeDemoBundle(const std::string& path, std::vector<DemoTrackReport>& report,
-                     std::string& error);
+                     std::string& error, BundleWait wait = BundleWait::Wait);

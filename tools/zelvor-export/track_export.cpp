@@ -1,7 +1,6 @@
 #include "tools/zelvor-export/track_export.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -10,53 +9,13 @@
 
 #include "driver/catalogue.h"
 #include "stream/stream_reader.h"
+#include "tools/common/tool_io.h"
 #include "tools/zelvor-export/track_survey.h"
 
 namespace {
 
-// The temporary file being written, for the signal handler to remove.
-char PendingPath[4096];
-volatile std::sig_atomic_t PendingSet = 0;
-
-void removePendingAndDie(int signal) {
-    if (PendingSet != 0) {
-        unlink(PendingPath);
-    }
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
-void setPending(const std::string& path) {
-    PendingSet = 0;
-    std::snprintf(PendingPath, sizeof PendingPath, "%s", path.c_str());
-    PendingSet = 1;
-}
-
-void clearPending() {
-    PendingSet = 0;
-}
-
 std::string systemError(const std::string& what) {
     return what + ": " + std::strerror(errno);
-}
-
-// A fresh file next to the final one, hidden, that no other export uses.
-int createTemporary(const std::string& directory, const std::string& name, std::string& path) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        path = directory + "/." + name + "." + std::to_string(getpid()) + "-" +
-               std::to_string(attempt) + ".part";
-        setPending(path);
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            if (fd < 0) {
-                clearPending();
-            }
-            return fd;
-        }
-    }
-    clearPending();
-    errno = EEXIST;
-    return -1;
 }
 
 constexpr int BarWidth = 30;
@@ -141,7 +100,7 @@ ExportResult exportTrack(std::int32_t number, const std::string& directory, Audi
     }
 
     std::string temporary;
-    const int fd = createTemporary(directory, name, temporary);
+    const int fd = createTemporary(directory, name, 0666, temporary);
     if (fd < 0) {
         result.error = systemError("cannot create a file in " + directory);
         return result;
@@ -181,14 +140,12 @@ ExportResult exportTrack(std::int32_t number, const std::string& directory, Audi
     if (!complete) {
         unlink(temporary.c_str());
     }
-    clearPending();
+    clearPendingTemporary();
     result.written = complete;
     result.notedBlocks = NotedFetchCount;
     return result;
 }
 
 void installInterruptCleanup() {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-        std::signal(signal, removePendingAndDie);
-    }
+    catchTerminationSignals();
 }

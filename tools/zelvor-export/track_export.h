@@ -34,5 +34,6 @@ struct ExportResult {
 ExportResult exportTrack(std::int32_t number, const std::string& directory, AudioFormat format,
                          bool progress);
 
-// Removes the file being written when the program is interrupted.
+// Removes the file being written when the program is interrupted or
+// terminated; a signal ignored from the start (nohup) stays ignored.
 void installInterruptCleanup();

@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "bundle/fetch_block.h"
 #include "bundle/track.h"
 #include "codec/decoders.h"
 #include "driver/catalogue.h"
 #include "stream/stream_reader.h"
+#include "tools/common/tool_io.h"
 
 namespace {
 
@@ -22,18 +24,25 @@ std::int64_t BundleSize = 0;
 
 bool openBundle(const std::string& path, std::string& error) {
     closeBundle();
-    Bundle = std::fopen(path.c_str(), "rb");
+    // A FIFO or a device would block the open or the reads for ever.
+    bool notRegular = false;
+    const int fd = openRegularFile(path, notRegular);
+    if (notRegular) {
+        error = path + " is not a file";
+        return false;
+    }
+    Bundle = fd < 0 ? nullptr : fdopen(fd, "rb");
     struct stat status {};
     if (Bundle == nullptr || fstat(fileno(Bundle), &status) != 0) {
         error = "cannot open " + path + ": " + std::strerror(errno);
+        if (Bundle == nullptr && fd >= 0) {
+            close(fd);
+        }
         closeBundle();
         return false;
     }
-    if (!S_ISREG(status.st_mode)) {
-        error = path + " is not a file";
-        closeBundle();
-        return false;
-    }
+    // What an interrupted zelvor-pack left beside the bundle.
+    removeStaleTemporariesOf(path);
     BundleSize = status.st_size;
     // The player's console texts have no place in a tool's output.
     BlockProgressShown = false;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "driver/catalogue.h"
+#include "tools/common/tool_io.h"
 #include "tools/zelvor-export/track_export.h"
 #include "tools/zelvor-export/track_survey.h"
 #include "zelvor_version.h"
@@ -120,6 +121,8 @@ int runExport(const std::string& bundle, const std::vector<std::string>& trackWo
     const AudioFormat format = formatName == "wav" ? AudioFormat::Wav : AudioFormat::Flac;
     const bool progress = isatty(STDERR_FILENO) != 0;
     installInterruptCleanup();
+    // What killed or crashed exports left in the folder.
+    removeStaleTemporaries(directory, "");
 
     int status = 0;
     for (const std::int32_t number : numbers) {
@@ -136,7 +139,7 @@ int runExport(const std::string& bundle, const std::vector<std::string>& trackWo
                        " damaged or cut, exported as the player plays it (see verify)");
         }
         std::printf("%s\n", result.path.c_str());
-        std::fflush(stdout);
+        flushOutput();
     }
     closeBundle();
     return status;
@@ -214,6 +217,7 @@ int runVerify(const std::string& bundle, const std::vector<std::string>& trackWo
 } // namespace
 
 int main(int argc, char** argv) {
+    checkOutputAtExit("zelvor-export");
     CLI::App app{"Lists, exports and verifies the tracks of a Zelvor music bundle.",
                  "zelvor-export"};
     app.require_subcommand(1);
