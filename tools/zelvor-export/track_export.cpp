@@ -1,15 +1,20 @@
 #include "tools/zelvor-export/track_export.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <samplerate.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "driver/catalogue.h"
 #include "stream/stream_reader.h"
+#include "tools/zelvor-export/tags.h"
 #include "tools/zelvor-export/track_survey.h"
 
 namespace {
@@ -46,7 +51,7 @@ int createTemporary(const std::string& directory, const std::string& name, std::
         path = directory + "/." + name + "." + std::to_string(getpid()) + "-" +
                std::to_string(attempt) + ".part";
         setPending(path);
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) {
             if (fd < 0) {
                 clearPending();
@@ -72,18 +77,169 @@ void eraseProgress(const std::string& name) {
     std::fprintf(stderr, "\r%*s\r", static_cast<int>(name.size()) + BarWidth + 8, "");
 }
 
-// Streams the open track into the file; false with a message when a write fails.
-bool writeSamples(SNDFILE* file, std::int64_t total, const std::string& name, bool progress,
-                  std::int64_t& frames, std::string& error) {
-    std::int64_t written = 0;
-    int shownPercent = -1;
+// libsndfile writes through these, so that every failed write is seen: its
+// encoders drop the result of some of their own writes.
+int SinkFd = -1;
+int SinkError = 0;
+
+sf_count_t sinkLength(void*) {
+    struct stat status {};
+    return fstat(SinkFd, &status) == 0 ? status.st_size : -1;
+}
+
+sf_count_t sinkSeek(sf_count_t offset, int whence, void*) {
+    return lseek(SinkFd, offset, whence);
+}
+
+sf_count_t sinkRead(void* bytes, sf_count_t count, void*) {
+    sf_count_t done = 0;
+    while (done < count) {
+        const ssize_t got =
+            read(SinkFd, static_cast<char*>(bytes) + done, static_cast<size_t>(count - done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        done += got;
+    }
+    return done;
+}
+
+sf_count_t sinkWrite(const void* bytes, sf_count_t count, void*) {
+    sf_count_t done = 0;
+    while (done < count) {
+        const ssize_t put = write(SinkFd, static_cast<const char*>(bytes) + done,
+                                  static_cast<size_t>(count - done));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            if (SinkError == 0) {
+                SinkError = put < 0 ? errno : ENOSPC;
+            }
+            break;
+        }
+        done += put;
+    }
+    return done;
+}
+
+sf_count_t sinkTell(void*) {
+    return lseek(SinkFd, 0, SEEK_CUR);
+}
+
+SF_VIRTUAL_IO SinkIo{sinkLength, sinkSeek, sinkRead, sinkWrite, sinkTell};
+
+bool sinkFailed(std::string& error) {
+    if (SinkError != 0) {
+        error = std::string("cannot write: ") + std::strerror(SinkError);
+        return true;
+    }
+    return false;
+}
+
+// Lossy encoders take floats; libsndfile's MP3 writer also garbles 16-bit
+// stereo input.
+std::array<float, SampleBatchSize> FloatBatch;
+
+// Opus: the samples resampled to its rate, and how many frames of it the
+// track comes to.
+constexpr double OpusRatio = static_cast<double>(OpusRate) / ExportRate;
+constexpr long ResampledFrames = SampleBatchSize / ExportChannels * 2;
+std::array<float, ResampledFrames * ExportChannels> ResampledBatch;
+SRC_STATE* Resampler = nullptr;
+std::int64_t ResampledWritten = 0;
+
+// Writes what the resampler makes of frames of input, all of what it still
+// holds when last is set, with exactly target frames in the file by then.
+bool resampleAndWrite(SNDFILE* file, const float* input, long frames, bool last,
+                      std::int64_t target, std::string& error) {
+    SRC_DATA data{};
+    data.data_in = input;
+    data.input_frames = frames;
+    data.src_ratio = OpusRatio;
+    data.end_of_input = last ? 1 : 0;
     while (true) {
-        const std::int32_t count = fillBatch();
-        if (count > 0 && sf_write_short(file, SampleBuffer.data(), count) != count) {
+        data.data_out = ResampledBatch.data();
+        data.output_frames = ResampledFrames;
+        const int failure = src_process(Resampler, &data);
+        if (failure != 0) {
+            error = std::string("cannot resample: ") + src_strerror(failure);
+            return false;
+        }
+        const sf_count_t room = std::max<std::int64_t>(0, target - ResampledWritten);
+        const sf_count_t count = std::min<sf_count_t>(data.output_frames_gen, room);
+        if (count > 0 && sf_writef_float(file, ResampledBatch.data(), count) != count) {
             error = std::string("cannot write: ") + sf_strerror(file);
             return false;
         }
-        written += count;
+        ResampledWritten += count;
+        data.data_in += data.input_frames_used * ExportChannels;
+        data.input_frames -= data.input_frames_used;
+        if (data.input_frames == 0 && (!last || data.output_frames_gen == 0)) {
+            break;
+        }
+    }
+    if (last) {
+        // The converter's last frames may fall one or two short.
+        std::fill(ResampledBatch.begin(), ResampledBatch.end(), 0.0F);
+        while (ResampledWritten < target) {
+            const sf_count_t count =
+                std::min<sf_count_t>(ResampledFrames, target - ResampledWritten);
+            if (sf_writef_float(file, ResampledBatch.data(), count) != count) {
+                error = std::string("cannot write: ") + sf_strerror(file);
+                return false;
+            }
+            ResampledWritten += count;
+        }
+    }
+    return !sinkFailed(error);
+}
+
+std::int64_t opusFrames(std::int64_t frames) {
+    return (frames * OpusRate + ExportRate / 2) / ExportRate;
+}
+
+bool writeBatch(SNDFILE* file, AudioFormat format, std::int32_t count, std::int64_t& frames,
+                std::string& error) {
+    if (!isLossy(format)) {
+        if (sf_write_short(file, SampleBuffer.data(), count) != count) {
+            error = std::string("cannot write: ") + sf_strerror(file);
+            return false;
+        }
+        frames += count / ExportChannels;
+        return !sinkFailed(error);
+    }
+    for (std::int32_t i = 0; i < count; ++i) {
+        FloatBatch[static_cast<std::size_t>(i)] =
+            static_cast<float>(SampleBuffer[static_cast<std::size_t>(i)]) / 32768.0F;
+    }
+    frames += count / ExportChannels;
+    if (format == AudioFormat::Opus) {
+        return resampleAndWrite(file, FloatBatch.data(), count / ExportChannels, false,
+                                opusFrames(frames), error);
+    }
+    if (sf_writef_float(file, FloatBatch.data(), count / ExportChannels) !=
+        count / ExportChannels) {
+        error = std::string("cannot write: ") + sf_strerror(file);
+        return false;
+    }
+    return !sinkFailed(error);
+}
+
+// Streams the open track into the file; false with a message when a write fails.
+bool writeSamples(SNDFILE* file, AudioFormat format, std::int64_t total, const std::string& name,
+                  bool progress, std::int64_t& frames, std::string& error) {
+    frames = 0;
+    int shownPercent = -1;
+    while (true) {
+        const std::int32_t count = fillBatch();
+        if (count > 0 && !writeBatch(file, format, count, frames, error)) {
+            return false;
+        }
+        const std::int64_t written = frames * ExportChannels;
         if (progress && total > 0 && static_cast<int>(written * 100 / total) != shownPercent) {
             shownPercent = static_cast<int>(written * 100 / total);
             drawProgress(name, written, total);
@@ -94,13 +250,57 @@ bool writeSamples(SNDFILE* file, std::int64_t total, const std::string& name, bo
             break;
         }
     }
+    if (format == AudioFormat::Opus &&
+        !resampleAndWrite(file, FloatBatch.data(), 0, true, opusFrames(frames), error)) {
+        return false;
+    }
     // The FLAC encoder starts at the first samples; a track without any
     // still needs its stream header to be a readable file.
-    if (written == 0) {
+    if (frames == 0) {
         sf_command(file, SFC_UPDATE_HEADER_NOW, nullptr, 0);
     }
-    frames = written / ExportChannels;
-    return true;
+    return !sinkFailed(error);
+}
+
+// Opens the encoder on fd with the track's tags and quality set; nullptr
+// with a message when libsndfile refuses.
+SNDFILE* openEncoder(int fd, AudioFormat format, double quality, std::int32_t number,
+                     const char* title, std::string& error) {
+    SinkFd = fd;
+    SinkError = 0;
+    SF_INFO info{};
+    info.samplerate = fileRate(format);
+    info.channels = ExportChannels;
+    info.format = sndfileFormat(format);
+    SNDFILE* const file = sf_open_virtual(&SinkIo, SFM_WRITE, &info, nullptr);
+    if (file == nullptr) {
+        error = std::string("cannot open the ") + formatName(format) +
+                " encoder: " + sf_strerror(nullptr);
+        return nullptr;
+    }
+    if (format == AudioFormat::Opus) {
+        // The Opus header names the rate the samples came at.
+        int original = ExportRate;
+        sf_command(file, SFC_SET_ORIGINAL_SAMPLERATE, &original, sizeof original);
+        int failure = 0;
+        if (Resampler == nullptr) {
+            Resampler = src_new(SRC_SINC_FASTEST, ExportChannels, &failure);
+        } else {
+            failure = src_reset(Resampler);
+        }
+        ResampledWritten = 0;
+        if (failure != 0) {
+            error = std::string("cannot resample: ") + src_strerror(failure);
+            sf_close(file);
+            return nullptr;
+        }
+    }
+    if (!applyQuality(file, format, quality, error) ||
+        !setFileTags(file, format, number, visibleCount(), title, error)) {
+        sf_close(file);
+        return nullptr;
+    }
+    return file;
 }
 
 } // namespace
@@ -123,11 +323,11 @@ std::string safeTitle(std::string_view title) {
 std::string exportFileName(std::int32_t number, std::string_view title, AudioFormat format) {
     char prefix[16];
     std::snprintf(prefix, sizeof prefix, "%02d ", number);
-    return prefix + safeTitle(title) + (format == AudioFormat::Wav ? ".wav" : ".flac");
+    return prefix + safeTitle(title) + formatExtension(format);
 }
 
 ExportResult exportTrack(std::int32_t number, const std::string& directory, AudioFormat format,
-                         bool progress) {
+                         double quality, bool progress) {
     ExportResult result;
     const std::int32_t row = rowOfNumber(number);
     const char* const title = TrackCatalogue[static_cast<std::size_t>(row)].title;
@@ -146,25 +346,28 @@ ExportResult exportTrack(std::int32_t number, const std::string& directory, Audi
         result.error = systemError("cannot create a file in " + directory);
         return result;
     }
-    SF_INFO info{};
-    info.samplerate = ExportRate;
-    info.channels = ExportChannels;
-    info.format = format == AudioFormat::Wav ? (SF_FORMAT_WAV | SF_FORMAT_PCM_16)
-                                             : (SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
-    SNDFILE* const file = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+    std::string encoderError;
+    SNDFILE* const file = openEncoder(fd, format, quality, number, title, encoderError);
     bool complete = false;
     if (file == nullptr) {
-        result.error = std::string("cannot write ") + temporary + ": " + sf_strerror(nullptr);
+        result.error = encoderError;
     } else {
-        complete = writeSamples(file, opening.samples, name, progress, result.frames, result.error);
-        // Closing writes the header and, for FLAC, the last frames.
+        complete = writeSamples(file, format, opening.samples, name, progress, result.frames,
+                                result.error);
+        // Closing writes the header and the encoder's last frames.
         if (sf_close(file) != 0 && complete) {
             result.error = "cannot finish " + temporary;
+            complete = false;
+        }
+        if (complete && sinkFailed(result.error)) {
             complete = false;
         }
         if (progress) {
             eraseProgress(name);
         }
+    }
+    if (complete && !addTrackTotal(fd, format, visibleCount(), result.error)) {
+        complete = false;
     }
     if (complete && fsync(fd) != 0) {
         result.error = systemError("cannot write " + temporary);
@@ -185,6 +388,14 @@ ExportResult exportTrack(std::int32_t number, const std::string& directory, Audi
     result.written = complete;
     result.notedBlocks = NotedFetchCount;
     return result;
+}
+
+int createTemporaryFile(const std::string& directory, const std::string& name, std::string& path) {
+    return createTemporary(directory, name, path);
+}
+
+void forgetTemporaryFile() {
+    clearPending();
 }
 
 void installInterruptCleanup() {
