@@ -140,6 +140,14 @@ bool sinkFailed(std::string& error) {
     return false;
 }
 
+// A write libsndfile reports as failed: the system's reason when there is
+// one, else libsndfile's.
+void writeFailed(SNDFILE* file, std::string& error) {
+    if (!sinkFailed(error)) {
+        error = std::string("cannot write: ") + sf_strerror(file);
+    }
+}
+
 // Lossy encoders take floats; libsndfile's MP3 writer also garbles 16-bit
 // stereo input.
 std::array<float, SampleBatchSize> FloatBatch;
@@ -172,7 +180,7 @@ bool resampleAndWrite(SNDFILE* file, const float* input, long frames, bool last,
         const sf_count_t room = std::max<std::int64_t>(0, target - ResampledWritten);
         const sf_count_t count = std::min<sf_count_t>(data.output_frames_gen, room);
         if (count > 0 && sf_writef_float(file, ResampledBatch.data(), count) != count) {
-            error = std::string("cannot write: ") + sf_strerror(file);
+            writeFailed(file, error);
             return false;
         }
         ResampledWritten += count;
@@ -189,7 +197,7 @@ bool resampleAndWrite(SNDFILE* file, const float* input, long frames, bool last,
             const sf_count_t count =
                 std::min<sf_count_t>(ResampledFrames, target - ResampledWritten);
             if (sf_writef_float(file, ResampledBatch.data(), count) != count) {
-                error = std::string("cannot write: ") + sf_strerror(file);
+                writeFailed(file, error);
                 return false;
             }
             ResampledWritten += count;
@@ -206,7 +214,7 @@ bool writeBatch(SNDFILE* file, AudioFormat format, std::int32_t count, std::int6
                 std::string& error) {
     if (!isLossy(format)) {
         if (sf_write_short(file, SampleBuffer.data(), count) != count) {
-            error = std::string("cannot write: ") + sf_strerror(file);
+            writeFailed(file, error);
             return false;
         }
         frames += count / ExportChannels;
@@ -223,7 +231,7 @@ bool writeBatch(SNDFILE* file, AudioFormat format, std::int32_t count, std::int6
     }
     if (sf_writef_float(file, FloatBatch.data(), count / ExportChannels) !=
         count / ExportChannels) {
-        error = std::string("cannot write: ") + sf_strerror(file);
+        writeFailed(file, error);
         return false;
     }
     return !sinkFailed(error);
@@ -254,9 +262,15 @@ bool writeSamples(SNDFILE* file, AudioFormat format, std::int64_t total, const s
         !resampleAndWrite(file, FloatBatch.data(), 0, true, opusFrames(frames), error)) {
         return false;
     }
-    // The FLAC encoder starts at the first samples; a track without any
-    // still needs its stream header to be a readable file.
-    if (frames == 0) {
+    // The FLAC and MP3 encoders start at the first samples; a track without
+    // any still needs its stream header (and ID3 tag) to be a readable file.
+    // libsndfile's Ogg Vorbis writer manages alone, but the Opus file it
+    // closes without an audio page is one that no reader takes.
+    if (frames == 0 && format == AudioFormat::Opus) {
+        error = "the track has no samples, and an Opus file cannot be empty";
+        return false;
+    }
+    if (frames == 0 && format != AudioFormat::Ogg) {
         sf_command(file, SFC_UPDATE_HEADER_NOW, nullptr, 0);
     }
     return !sinkFailed(error);
