@@ -242,6 +242,25 @@ int runVerify(const std::string& bundle, const std::vector<std::string>& trackWo
     return damaged > 0 ? ExitFailure : 0;
 }
 
+// One line per format: its --quality scale and default.
+std::string qualityHelp() {
+    std::string text = "--quality, on each format's own scale:\n";
+    for (const AudioFormat format : {AudioFormat::Flac, AudioFormat::Opus, AudioFormat::Mp3,
+                                     AudioFormat::Ogg, AudioFormat::Wav}) {
+        const QualityScale scale = qualityScale(format);
+        char line[160];
+        if (scale.exists) {
+            std::snprintf(line, sizeof line, "  %-5s %g to %g, default %g: %s\n",
+                          formatName(format), scale.lowest, scale.highest, scale.standard,
+                          scale.meaning);
+        } else {
+            std::snprintf(line, sizeof line, "  %-5s none\n", formatName(format));
+        }
+        text += line;
+    }
+    return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -262,22 +281,18 @@ int main(int argc, char** argv) {
     CLI::App* const exporting = app.add_subcommand(
         "export", "Writes tracks as tagged audio files, with a playlist when there are several.");
     exporting->footer(
-        "Files are named \"NN Title.flac\" (or the format's extension) from the player's "
-        "track number and the title, with / \\ : * ? \" < > | and control characters "
-        "replaced by _; an existing file of that name is replaced. The samples are those the "
-        "player plays, and the final partial batch that it drops: 22050 Hz stereo, 16-bit in "
-        "FLAC and WAV, resampled to 24000 Hz for Opus.\n\n"
-        "Tags: TITLE, ALBUM \"Zelvor Soundtrack\", GENRE \"Soundtrack\" and TRACKNUMBER, "
-        "the player's number plus one (file 05 is track 6 in a music library); the total, 62, "
-        "as TRACKTOTAL and TOTALTRACKS (FLAC, Ogg, Opus) or in the ID3 track number \"6/62\" "
-        "(MP3). WAV carries a RIFF INFO list.\n\n"
-        "--quality, on each format's own scale:\n"
-        "  flac  compression level 0 to 8, default 5 (always lossless)\n"
-        "  opus  bitrate 12 to 512 kbit/s, default 96\n"
-        "  mp3   LAME VBR quality 0 to 9 (lame -V, 0 best), default 2\n"
-        "  ogg   Vorbis quality 0 to 10 (oggenc -q, 10 best), default 5\n"
-        "  wav   none\n\n"
-        "With more than one track the folder also gets \"Zelvor Soundtrack.m3u8\", the "
+        std::string("Files are named \"NN Title.flac\" (or the format's extension) from the "
+                    "player's track number and the title, with / \\ : * ? \" < > | and control "
+                    "characters replaced by _; an existing file of that name is replaced. The "
+                    "samples are those the player plays, and the final partial batch that it "
+                    "drops: 22050 Hz stereo, 16-bit in FLAC and WAV, resampled to 24000 Hz for "
+                    "Opus.\n\n"
+                    "Tags: TITLE, ALBUM \"Zelvor Soundtrack\", GENRE \"Soundtrack\" and "
+                    "TRACKNUMBER, the player's number plus one (file 05 is track 6 in a music "
+                    "library); the total, 62, as TRACKTOTAL and TOTALTRACKS (FLAC, Ogg, Opus) or "
+                    "in the ID3 track number \"6/62\" (MP3). WAV carries a RIFF INFO list.\n\n") +
+        qualityHelp() +
+        "\nWith more than one track the folder also gets \"Zelvor Soundtrack.m3u8\", the "
         "files written in track order, unless --no-playlist is given.");
     exporting->add_option("bundle", bundle, "The music bundle (zelvormusic.bun)")
         ->required()
