@@ -20,6 +20,7 @@
 #include <taglib/wavfile.h>
 
 #include "tests/export/export_support.h"
+#include "tools/encoder/track_encode.h"
 
 namespace {
 
@@ -154,6 +155,28 @@ std::vector<float> resampled(const std::vector<float>& samples, double ratio) {
     return out;
 }
 
+// A track of a steady tone at hertz on both channels.
+Bytes toneTrack(double hertz, double seconds) {
+    std::vector<StereoValue> frames(static_cast<std::size_t>(seconds * 22050));
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const std::uint16_t value = quantiseSample(
+            static_cast<float>(0.4 * std::sin(2 * M_PI * hertz * static_cast<double>(i) / 22050)));
+        frames[i] = {value, value};
+    }
+    EncodedTrack track{};
+    std::string error;
+    EXPECT_TRUE(encodeTrack(frames, HeaderLeadIn, track, error)) << error;
+    return track.bytes;
+}
+
+double rms(const std::vector<float>& samples) {
+    double sum = 0;
+    for (const float sample : samples) {
+        sum += static_cast<double>(sample) * sample;
+    }
+    return std::sqrt(sum / static_cast<double>(samples.size()));
+}
+
 class Formats : public testing::Test {
   protected:
     void SetUp() override {
@@ -199,6 +222,24 @@ TEST_F(Formats, LossyFilesHoldTheSameMusicForTheSameLength) {
             EXPECT_GT(correlation(reference, lossy.samples, channel), 0.99)
                 << "channel " << channel;
         }
+    }
+}
+
+TEST_F(Formats, OpusKeepsTheHighestTonesATrackHolds) {
+    // Resampling to Opus's rate must not take the treble: at 10 kHz, near
+    // the top of what 22050 Hz holds, the tone keeps its level.
+    writeRows(bundle, {{0, toneTrack(10000, 3.0)}, {1, toneTrack(1000, 3.0)}});
+    for (const char* format : {"flac", "opus"}) {
+        const ProgramRun run =
+            runExporter({"export", bundle, "0", "1", "-o", output, "-f", format});
+        ASSERT_EQ(run.status, 0) << run.err;
+    }
+    for (const char* name : {"/00 Abbey (Cloister).", "/01 Abbey (Crypt)."}) {
+        SCOPED_TRACE(name);
+        const double flac = rms(decode(output + name + "flac").samples);
+        const double opus = rms(decode(output + name + "opus").samples);
+        EXPECT_GT(flac, 0.25);
+        EXPECT_NEAR(20 * std::log10(opus / flac), 0.0, 1.0);
     }
 }
 

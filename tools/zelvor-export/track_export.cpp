@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <samplerate.h>
 #include <sndfile.h>
+#include <soxr.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -153,57 +153,67 @@ void writeFailed(SNDFILE* file, std::string& error) {
 std::array<float, SampleBatchSize> FloatBatch;
 
 // Opus: the samples resampled to its rate, and how many frames of it the
-// track comes to.
-constexpr double OpusRatio = static_cast<double>(OpusRate) / ExportRate;
-constexpr long ResampledFrames = SampleBatchSize / ExportChannels * 2;
+// track comes to. soxr's high quality keeps the tracks flat to 10 kHz and
+// runs several times as fast as libsamplerate's fastest converter, which
+// already cuts 10 dB at 9.5 kHz.
+constexpr std::size_t ResampledFrames = SampleBatchSize / ExportChannels * 2;
 std::array<float, ResampledFrames * ExportChannels> ResampledBatch;
-SRC_STATE* Resampler = nullptr;
+soxr_t Resampler = nullptr;
 std::int64_t ResampledWritten = 0;
 
-// Writes what the resampler makes of frames of input, all of what it still
-// holds when last is set, with exactly target frames in the file by then.
-bool resampleAndWrite(SNDFILE* file, const float* input, long frames, bool last,
-                      std::int64_t target, std::string& error) {
-    SRC_DATA data{};
-    data.data_in = input;
-    data.input_frames = frames;
-    data.src_ratio = OpusRatio;
-    data.end_of_input = last ? 1 : 0;
-    while (true) {
-        data.data_out = ResampledBatch.data();
-        data.output_frames = ResampledFrames;
-        const int failure = src_process(Resampler, &data);
-        if (failure != 0) {
-            error = std::string("cannot resample: ") + src_strerror(failure);
-            return false;
-        }
-        const sf_count_t room = std::max<std::int64_t>(0, target - ResampledWritten);
-        const sf_count_t count = std::min<sf_count_t>(data.output_frames_gen, room);
-        if (count > 0 && sf_writef_float(file, ResampledBatch.data(), count) != count) {
-            writeFailed(file, error);
-            return false;
-        }
-        ResampledWritten += count;
-        data.data_in += data.input_frames_used * ExportChannels;
-        data.input_frames -= data.input_frames_used;
-        if (data.input_frames == 0 && (!last || data.output_frames_gen == 0)) {
-            break;
-        }
+bool writeResampled(SNDFILE* file, std::size_t frames, std::int64_t target, std::string& error) {
+    const sf_count_t room = std::max<std::int64_t>(0, target - ResampledWritten);
+    const sf_count_t count = std::min<sf_count_t>(static_cast<sf_count_t>(frames), room);
+    if (count > 0 && sf_writef_float(file, ResampledBatch.data(), count) != count) {
+        writeFailed(file, error);
+        return false;
     }
-    if (last) {
-        // The converter's last frames may fall one or two short.
-        std::fill(ResampledBatch.begin(), ResampledBatch.end(), 0.0F);
-        while (ResampledWritten < target) {
-            const sf_count_t count =
-                std::min<sf_count_t>(ResampledFrames, target - ResampledWritten);
-            if (sf_writef_float(file, ResampledBatch.data(), count) != count) {
-                writeFailed(file, error);
-                return false;
-            }
-            ResampledWritten += count;
-        }
-    }
+    ResampledWritten += count;
     return !sinkFailed(error);
+}
+
+// Writes what the resampler makes of frames of input, and with last set all
+// it still holds, so that the file then has exactly target frames.
+bool resampleAndWrite(SNDFILE* file, const float* input, std::size_t frames, bool last,
+                      std::int64_t target, std::string& error) {
+    while (frames > 0) {
+        std::size_t used = 0;
+        std::size_t made = 0;
+        const soxr_error_t failure = soxr_process(Resampler, input, frames, &used,
+                                                  ResampledBatch.data(), ResampledFrames, &made);
+        if (failure != nullptr) {
+            error = std::string("cannot resample: ") + failure;
+            return false;
+        }
+        if (!writeResampled(file, made, target, error)) {
+            return false;
+        }
+        input += used * ExportChannels;
+        frames -= used;
+    }
+    if (!last) {
+        return true;
+    }
+    // No input: the resampler gives up what it holds.
+    for (std::size_t made = 1; made > 0;) {
+        const soxr_error_t failure = soxr_process(Resampler, nullptr, 0, nullptr,
+                                                  ResampledBatch.data(), ResampledFrames, &made);
+        if (failure != nullptr) {
+            error = std::string("cannot resample: ") + failure;
+            return false;
+        }
+        if (!writeResampled(file, made, target, error)) {
+            return false;
+        }
+    }
+    // Its last frames may fall a frame or two short of the exact length.
+    std::fill(ResampledBatch.begin(), ResampledBatch.end(), 0.0F);
+    while (ResampledWritten < target) {
+        if (!writeResampled(file, ResampledFrames, target, error)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::int64_t opusFrames(std::int64_t frames) {
@@ -226,7 +236,8 @@ bool writeBatch(SNDFILE* file, AudioFormat format, std::int32_t count, std::int6
     }
     frames += count / ExportChannels;
     if (format == AudioFormat::Opus) {
-        return resampleAndWrite(file, FloatBatch.data(), count / ExportChannels, false,
+        return resampleAndWrite(file, FloatBatch.data(),
+                                static_cast<std::size_t>(count / ExportChannels), false,
                                 opusFrames(frames), error);
     }
     if (sf_writef_float(file, FloatBatch.data(), count / ExportChannels) !=
@@ -296,15 +307,18 @@ SNDFILE* openEncoder(int fd, AudioFormat format, double quality, std::int32_t nu
         // The Opus header names the rate the samples came at.
         int original = ExportRate;
         sf_command(file, SFC_SET_ORIGINAL_SAMPLERATE, &original, sizeof original);
-        int failure = 0;
+        soxr_error_t failure = nullptr;
         if (Resampler == nullptr) {
-            Resampler = src_new(SRC_SINC_FASTEST, ExportChannels, &failure);
+            const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+            const soxr_quality_spec_t recipe = soxr_quality_spec(SOXR_HQ, 0);
+            Resampler =
+                soxr_create(ExportRate, OpusRate, ExportChannels, &failure, &io, &recipe, nullptr);
         } else {
-            failure = src_reset(Resampler);
+            failure = soxr_clear(Resampler);
         }
         ResampledWritten = 0;
-        if (failure != 0) {
-            error = std::string("cannot resample: ") + src_strerror(failure);
+        if (failure != nullptr) {
+            error = std::string("cannot resample: ") + failure;
             sf_close(file);
             return nullptr;
         }
