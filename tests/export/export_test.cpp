@@ -182,8 +182,8 @@ TEST_F(Export, FlacAndWavHoldTheSameSamples) {
         bundle,
         {{0, encodedPiece(11, 3.0)}, {1, trackBytes({{empty, 0}})}, {6, encodedPiece(12, 5.0)}});
     for (const char* format : {"flac", "wav"}) {
-        const ProgramRun run =
-            runExporter({"export", bundle, "5", "0", "1", "-o", output, "--format", format});
+        const ProgramRun run = runExporter(
+            {"export", bundle, "5", "0", "1", "-o", output, "--format", format, "--no-playlist"});
         ASSERT_EQ(run.status, 0) << run.err;
         const std::string ext = std::string(".") + format;
         EXPECT_EQ(run.out, output + "/05 Bazaar (Morning)" + ext + "\n" + output +
@@ -228,15 +228,21 @@ TEST_F(Export, TracksThatCannotPlayAreReportedAndTheOthersWritten) {
 
     const ProgramRun run = runExporter({"export", bundle, "1", "0", "3", "2", "0", "-o", output});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out,
-              output + "/00 Abbey (Cloister).flac\n" + output + "/02 Abbey (Bells).flac\n");
+    EXPECT_EQ(run.out, output + "/00 Abbey (Cloister).flac\n" + output +
+                           "/02 Abbey (Bells).flac\n" + output + "/Zelvor Soundtrack.m3u8\n");
     EXPECT_NE(run.err.find("track 1 not exported: wrong header"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("track 3 not exported: no track"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("warning: track 2: 1 block damaged or cut"), std::string::npos)
         << run.err;
-    // Nothing of the failed tracks, no temporary file left behind.
+    // Nothing of the failed tracks, no temporary file left behind; the
+    // playlist holds the tracks that were written.
     EXPECT_EQ(folderNames(output),
-              (std::vector<std::string>{"00 Abbey (Cloister).flac", "02 Abbey (Bells).flac"}));
+              (std::vector<std::string>{"00 Abbey (Cloister).flac", "02 Abbey (Bells).flac",
+                                        "Zelvor Soundtrack.m3u8"}));
+    const Bytes playlist = readFile(output + "/Zelvor Soundtrack.m3u8");
+    EXPECT_EQ(std::string(playlist.begin(), playlist.end()),
+              "#EXTM3U\n#EXTINF:3,Abbey (Cloister)\n00 Abbey (Cloister).flac\n"
+              "#EXTINF:3,Abbey (Bells)\n02 Abbey (Bells).flac\n");
 }
 
 TEST_F(Export, ListShowsEachTracksLengthBlocksAndCodecsOrItsProblem) {
@@ -276,7 +282,14 @@ TEST_F(Export, CommandLineMistakesAreRefused) {
         {{"export", bundle, "62"}, 2, "from 0 to 61 or all, not '62'"},
         {{"export", bundle, "-1"}, 2, ""},
         {{"export", bundle, "7x"}, 2, "not '7x'"},
-        {{"export", bundle, "0", "--format", "mp3"}, 2, "mp3"},
+        {{"export", bundle, "0", "--format", "aac"}, 2, "aac"},
+        {{"export", bundle, "0", "-f", "wav", "-q", "3"}, 2, "no meaning for wav"},
+        {{"export", bundle, "0", "-q", "9"}, 2, "whole number from 0 to 8"},
+        {{"export", bundle, "0", "-q", "4.5"}, 2, "whole number from 0 to 8"},
+        {{"export", bundle, "0", "-f", "opus", "-q", "8"}, 2, "from 12 to 512"},
+        {{"export", bundle, "0", "-f", "mp3", "-q", "10"}, 2, "from 0 to 9"},
+        {{"export", bundle, "0", "-f", "ogg", "-q", "-1"}, 2, "from 0 to 10"},
+        {{"export", bundle, "0", "-f", "ogg", "-q", "x"}, 2, "quality"},
         {{"verify", directory + "/missing.bun"}, 2, "missing.bun"},
         {{"list", directory}, 2, ""},
         {{"play", bundle}, 2, "subcommand"},

@@ -164,7 +164,7 @@ int createTemporary(const std::string& directory, const std::string& name, mode_
                std::to_string(attempt) + ".part";
         // Noted before it exists, so that no moment is left uncovered.
         setPending(path);
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             return fd;
         }

@@ -1,5 +1,6 @@
 // zelvor-export: lists the tracks of a Zelvor music bundle, exports them as
-// WAV or FLAC files and checks a bundle for damage.
+// tagged audio files (FLAC, WAV, Opus, MP3, Ogg Vorbis) with a playlist and
+// checks a bundle for damage.
 // GCC 12 sees a null dereference in CLI11's inlined string splitting that
 // cannot happen; the warning is silenced for the parser's code only.
 #pragma GCC diagnostic push
@@ -9,6 +10,7 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <unistd.h>
@@ -16,6 +18,8 @@
 
 #include "driver/catalogue.h"
 #include "tools/common/tool_io.h"
+#include "tools/zelvor-export/formats.h"
+#include "tools/zelvor-export/playlist.h"
 #include "tools/zelvor-export/track_export.h"
 #include "tools/zelvor-export/track_survey.h"
 #include "zelvor_version.h"
@@ -101,12 +105,29 @@ int runList(const std::string& bundle) {
     return 0;
 }
 
+struct ExportChoices {
+    std::string directory = ".";
+    std::string format = "flac";
+    std::optional<double> quality;
+    bool noPlaylist = false;
+};
+
 int runExport(const std::string& bundle, const std::vector<std::string>& trackWords,
-              const std::string& directory, const std::string& formatName) {
+              const ExportChoices& choices) {
     std::vector<std::int32_t> numbers;
     if (!parseTracks(trackWords, numbers)) {
         return ExitUsage;
     }
+    const AudioFormat format = formatNamed(choices.format).value_or(AudioFormat::Flac);
+    const double quality = choices.quality.value_or(qualityScale(format).standard);
+    if (choices.quality) {
+        const std::string problem = qualityProblem(format, quality);
+        if (!problem.empty()) {
+            printError(problem);
+            return ExitUsage;
+        }
+    }
+    const std::string& directory = choices.directory;
     std::string error;
     if (!openBundle(bundle, error)) {
         printError(error);
@@ -118,15 +139,15 @@ int runExport(const std::string& bundle, const std::vector<std::string>& trackWo
         printError("cannot create " + directory + ": " + made.message());
         return ExitFailure;
     }
-    const AudioFormat format = formatName == "wav" ? AudioFormat::Wav : AudioFormat::Flac;
     const bool progress = isatty(STDERR_FILENO) != 0;
     installInterruptCleanup();
     // What killed or crashed exports left in the folder.
     removeStaleTemporaries(directory, "");
 
     int status = 0;
+    std::vector<PlaylistEntry> playlist;
     for (const std::int32_t number : numbers) {
-        const ExportResult result = exportTrack(number, directory, format, progress);
+        const ExportResult result = exportTrack(number, directory, format, quality, progress);
         if (!result.written) {
             printError("track " + std::to_string(number) + " not exported: " + result.error);
             status = ExitFailure;
@@ -140,8 +161,19 @@ int runExport(const std::string& bundle, const std::vector<std::string>& trackWo
         }
         std::printf("%s\n", result.path.c_str());
         flushOutput();
+        const char* const title = rowForNumber(number).title;
+        playlist.push_back({number, exportFileName(number, title, format), title, result.frames});
     }
     closeBundle();
+    if (!choices.noPlaylist && numbers.size() > 1 && !playlist.empty()) {
+        std::string failure;
+        if (!writePlaylist(directory, playlist, failure)) {
+            printError("playlist not written: " + failure);
+            return ExitFailure;
+        }
+        std::printf("%s/%s\n", directory.c_str(), PlaylistName);
+        flushOutput();
+    }
     return status;
 }
 
@@ -214,6 +246,25 @@ int runVerify(const std::string& bundle, const std::vector<std::string>& trackWo
     return damaged > 0 ? ExitFailure : 0;
 }
 
+// One line per format: its --quality scale and default.
+std::string qualityHelp() {
+    std::string text = "--quality, on each format's own scale:\n";
+    for (const AudioFormat format : {AudioFormat::Flac, AudioFormat::Opus, AudioFormat::Mp3,
+                                     AudioFormat::Ogg, AudioFormat::Wav}) {
+        const QualityScale scale = qualityScale(format);
+        char line[160];
+        if (scale.exists) {
+            std::snprintf(line, sizeof line, "  %-5s %g to %g, default %g: %s\n",
+                          formatName(format), scale.lowest, scale.highest, scale.standard,
+                          scale.meaning);
+        } else {
+            std::snprintf(line, sizeof line, "  %-5s none\n", formatName(format));
+        }
+        text += line;
+    }
+    return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -225,8 +276,7 @@ int main(int argc, char** argv) {
 
     std::string bundle;
     std::vector<std::string> tracks;
-    std::string directory = ".";
-    std::string format = "flac";
+    ExportChoices choices;
 
     CLI::App* const list = app.add_subcommand(
         "list", "Lists the playable tracks: number, title, duration, blocks, codecs.");
@@ -234,21 +284,36 @@ int main(int argc, char** argv) {
         ->required()
         ->check(CLI::ExistingFile);
 
-    CLI::App* const exporting =
-        app.add_subcommand("export", "Writes tracks as 22050 Hz stereo 16-bit WAV or FLAC files.");
-    exporting->footer("Files are named \"NN Title.flac\" (or .wav) from the track's number and "
-                      "title, with / \\ : * ? \" < > | and control characters replaced by _; "
-                      "an existing file of that name is replaced. The samples are those the "
-                      "player plays, and the final partial batch that it drops.");
+    CLI::App* const exporting = app.add_subcommand(
+        "export", "Writes tracks as tagged audio files, with a playlist when there are several.");
+    exporting->footer(
+        std::string("Files are named \"NN Title.flac\" (or the format's extension) from the "
+                    "player's track number and the title, with / \\ : * ? \" < > | and control "
+                    "characters replaced by _; an existing file of that name is replaced. The "
+                    "samples are those the player plays, and the final partial batch that it "
+                    "drops: 22050 Hz stereo, 16-bit in FLAC and WAV, resampled to 24000 Hz for "
+                    "Opus.\n\n"
+                    "Tags: TITLE, ALBUM \"Zelvor Soundtrack\", GENRE \"Soundtrack\" and "
+                    "TRACKNUMBER, the player's number plus one (file 05 is track 6 in a music "
+                    "library); the total, 62, as TRACKTOTAL and TOTALTRACKS (FLAC, Ogg, Opus) or "
+                    "in the ID3 track number \"6/62\" (MP3). WAV carries a RIFF INFO list.\n\n") +
+        qualityHelp() +
+        "\nWith more than one track the folder also gets \"Zelvor Soundtrack.m3u8\", the "
+        "files written in track order, unless --no-playlist is given.");
     exporting->add_option("bundle", bundle, "The music bundle (zelvormusic.bun)")
         ->required()
         ->check(CLI::ExistingFile);
     exporting->add_option("tracks", tracks, "Track numbers (0 to 61) or all")->required();
-    exporting->add_option("-o,--output-dir", directory, "Folder for the files (made if missing)")
+    exporting
+        ->add_option("-o,--output-dir", choices.directory, "Folder for the files (made if missing)")
         ->capture_default_str();
-    exporting->add_option("-f,--format", format, "File format")
-        ->check(CLI::IsMember({"wav", "flac"}))
+    exporting->add_option("-f,--format", choices.format, "File format")
+        ->check(CLI::IsMember({"flac", "wav", "opus", "mp3", "ogg"}))
         ->capture_default_str();
+    exporting->add_option("-q,--quality", choices.quality,
+                          "The format's own quality setting (see below)");
+    exporting->add_flag("--no-playlist", choices.noPlaylist,
+                        "Write no playlist for several tracks");
 
     CLI::App* const verify =
         app.add_subcommand("verify", "Decodes every track and reports what is damaged.");
@@ -270,7 +335,7 @@ int main(int argc, char** argv) {
         return runList(bundle);
     }
     if (exporting->parsed()) {
-        return runExport(bundle, tracks, directory, format);
+        return runExport(bundle, tracks, choices);
     }
     return runVerify(bundle, tracks);
 }
