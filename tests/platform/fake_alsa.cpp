@@ -88,6 +88,18 @@ void catchUp() {
     }
 }
 
+// Under the lock: the frames the device has room for now, or its error.
+snd_pcm_sframes_t roomOrError() {
+    catchUp();
+    if (Failed) {
+        return -ENODEV;
+    }
+    if (State == SND_PCM_STATE_XRUN) {
+        return -EPIPE;
+    }
+    return static_cast<snd_pcm_sframes_t>(FakeAlsa.bufferFrames - (Written - Taken));
+}
+
 void prepare() {
     Pending.clear();
     Written = 0;
@@ -187,15 +199,11 @@ snd_pcm_state_t snd_pcm_state(snd_pcm_t*) {
 snd_pcm_sframes_t snd_pcm_writei(snd_pcm_t*, const void* buffer, snd_pcm_uframes_t size) {
     slowCall();
     const std::lock_guard lock(FakeAlsaLock);
-    catchUp();
-    if (Failed) {
-        return -ENODEV;
+    const snd_pcm_sframes_t room = roomOrError();
+    if (room < 0) {
+        return room;
     }
-    if (State == SND_PCM_STATE_XRUN) {
-        return -EPIPE;
-    }
-    const std::uint64_t room = FakeAlsa.bufferFrames - (Written - Taken);
-    const std::uint64_t frames = std::min<std::uint64_t>(room, size);
+    const std::uint64_t frames = std::min<std::uint64_t>(static_cast<std::uint64_t>(room), size);
     if (frames == 0) {
         return -EAGAIN;
     }
@@ -230,14 +238,7 @@ int snd_pcm_delay(snd_pcm_t*, snd_pcm_sframes_t* delay) {
 
 snd_pcm_sframes_t snd_pcm_avail_update(snd_pcm_t*) {
     const std::lock_guard lock(FakeAlsaLock);
-    catchUp();
-    if (Failed) {
-        return -ENODEV;
-    }
-    if (State == SND_PCM_STATE_XRUN) {
-        return -EPIPE;
-    }
-    return static_cast<snd_pcm_sframes_t>(FakeAlsa.bufferFrames - (Written - Taken));
+    return roomOrError();
 }
 
 int snd_pcm_start(snd_pcm_t*) {
