@@ -124,7 +124,7 @@ TEST_F(PackFaults, ASignalAtAnyMomentLeavesTheOldBundleOrTheNewAndNothingElse) {
     const double span =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::uint32_t current = 3; // the piece now at track 3
-    std::mt19937 random(15);
+    std::uint32_t randomState = 15;
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         int ended = 0;
         int caught = 0; // signalled while its temporary file was there
@@ -133,20 +133,9 @@ TEST_F(PackFaults, ASignalAtAnyMomentLeavesTheOldBundleOrTheNewAndNothingElse) {
             const std::uint32_t next = 1000 * static_cast<std::uint32_t>(signalNumber) + round;
             const pid_t child =
                 startPack({bundle, "3=synth:" + std::to_string(next) + ":1"}, errPath);
-            // Every fourth round waits for the temporary file; the others
-            // strike at a random moment of the run.
-            if (round % 4 == 0) {
-                caught += awaitTemporary(music, child, 10) ? 1 : 0;
-            } else {
-                std::this_thread::sleep_for(std::chrono::duration<double>(
-                    std::uniform_real_distribution<double>(0.0, span)(random)));
-            }
-            kill(child, signalNumber);
-            const int status = finishTool(child, 30);
-            if (WIFSIGNALED(status)) {
-                EXPECT_EQ(WTERMSIG(status), signalNumber);
-                ++ended;
-            } else {
+            const int status =
+                interruptRun(child, signalNumber, round, span, music, randomState, caught, ended);
+            if (!WIFSIGNALED(status)) {
                 EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << fileText(errPath);
             }
             EXPECT_EQ(folderNames(music), std::vector<std::string>{"b.bun"});

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <random>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -198,4 +199,22 @@ Samples decodedTrack(const std::string& path, std::int32_t number) {
     }
     closeBundle();
     return samples;
+}
+
+int interruptRun(pid_t child, int signalNumber, std::uint32_t round, double span,
+                 const std::string& folder, std::uint32_t& randomState, int& caught, int& ended) {
+    if (round % 4 == 0) {
+        caught += awaitTemporary(folder, child, 10) ? 1 : 0;
+    } else {
+        std::mt19937 random(randomState++);
+        std::this_thread::sleep_for(std::chrono::duration<double>(
+            std::uniform_real_distribution<double>(0.0, span)(random)));
+    }
+    kill(child, signalNumber);
+    const int status = finishTool(child, 30);
+    if (WIFSIGNALED(status)) {
+        EXPECT_EQ(WTERMSIG(status), signalNumber);
+        ++ended;
+    }
+    return status;
 }

@@ -20,6 +20,13 @@ int finishTool(pid_t child, double seconds);
 // Waits until a ".part" file shows in folder (or the child ends); true when seen.
 bool awaitTemporary(const std::string& folder, pid_t child, double seconds);
 
+// Signals child in round of a series: every fourth round once its temporary
+// file shows in folder (caught counts those), the others at a random moment
+// of span seconds, a run's length. Returns its wait status; ended counts the
+// runs the signal ended (by that signal, or the test fails).
+int interruptRun(pid_t child, int signalNumber, std::uint32_t round, double span,
+                 const std::string& folder, std::uint32_t& randomState, int& caught, int& ended);
+
 // The names in a folder, sorted; none when there is no folder.
 std::vector<std::string> folderNames(const std::string& folder);
 std::string fileText(const std::string& path);
