@@ -6,6 +6,7 @@
 
 #include "bundle/track.h"
 #include "codec/decoders.h"
+#include "platform/files.h"
 
 bool BlockProgressShown = true;
 BlockFetchNote LastFetchNote{};
@@ -51,7 +52,7 @@ std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
         return NoBlockLeft;
     }
 
-    fseeko(BundleFile, static_cast<off_t>(Blocks.absoluteOffset[index]), SEEK_SET);
+    seekFile(BundleFile, Blocks.absoluteOffset[index]);
     // A stored size beyond the input buffer (or one from a field at or above
     // 2^31, which reads negative) is cut to what the buffer holds.
     const std::uint32_t storedSize = static_cast<std::uint32_t>(Blocks.storedSize[index]);

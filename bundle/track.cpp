@@ -1,10 +1,9 @@
 #include "bundle/track.h"
 
 #include <cstdlib>
-#include <fcntl.h>
 #include <span>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "platform/files.h"
 
 BlockTable Blocks{};
 std::FILE* BundleFile = nullptr;
@@ -60,7 +59,7 @@ TrackLoad loadTrack(std::FILE* bundle, std::uint32_t streamOffset) {
     Blocks.count = 0;
     Blocks.nextIndex = 0;
     DroppedEntries = 0;
-    fseeko(bundle, static_cast<off_t>(streamOffset), SEEK_SET);
+    seekFile(bundle, streamOffset);
 
     std::array<std::uint8_t, HeaderSize> header{};
     const std::size_t headerRead = std::fread(header.data(), 1, header.size(), bundle);
@@ -91,31 +90,6 @@ TrackLoad loadTrack(std::FILE* bundle, std::uint32_t streamOffset) {
     }
     return TrackLoad::Loaded;
 }
-
-namespace {
-
-// The bundle opened for reading, or nullptr when it cannot be opened or is
-// no regular file. A FIFO or a device would block or never end; opening
-// without waiting and looking first keeps the player from hanging in open.
-std::FILE* openRegularFile(const char* path) {
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return nullptr;
-    }
-    struct stat status {};
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        close(fd);
-        return nullptr;
-    }
-    std::FILE* const file = fdopen(fd, "rb");
-    if (file == nullptr) {
-        close(fd);
-    }
-    return file;
-}
-
-} // namespace
 
 void openTrack(const char* bundlePath, std::uint32_t streamOffset) {
     std::FILE* const bundle = openRegularFile(bundlePath);

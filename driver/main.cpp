@@ -2,12 +2,12 @@
 // music bundle.
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "audio/wave_ring.h"
 #include "bundle/track.h"
 #include "driver/catalogue.h"
 #include "driver/track_number.h"
+#include "platform/files.h"
 #include "platform/priority.h"
 #include "stream/stream_reader.h"
 #include "zelvor_version.h"
@@ -22,7 +22,7 @@ void printBanner(bool usage) {
         std::printf("\n");
     }
     std::printf("The Zelvor Soundtrack player              ");
-    std::printf("ZelvorTrack " ZELVOR_VERSION " for Linux, by its developers\n");
+    std::printf("ZelvorTrack " ZELVOR_VERSION " for " ZELVOR_SYSTEM ", by its developers\n");
     std::printf("=========================              ");
     std::printf("\n");
 }
@@ -32,7 +32,7 @@ void printBanner(bool usage) {
 int main(int argc, char** argv) {
     // The progress text ends without a line feed; on a console every print
     // must show at once. Output to a file or pipe stays buffered.
-    if (isatty(STDOUT_FILENO) != 0) {
+    if (outputIsConsole()) {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
     }
 

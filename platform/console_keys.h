@@ -10,6 +10,10 @@
 // and leaves the terminal alone. Ctrl-C counts as a key (code 3), so that
 // playback stops cleanly; a second Ctrl-C ends the program. When standard
 // input is not a terminal no key is ever waiting and nothing is changed.
+//
+// On Windows the console's own key calls are used and the console is left
+// as it is; a console control handler makes Ctrl-C the key, and standard
+// input that is not a console never has a key waiting.
 
 // Code readKey() gives for Ctrl-C.
 inline constexpr int CtrlCKey = 3;
