@@ -16,7 +16,7 @@
 #include "bundle/track.h"
 #include "codec/decoders.h"
 #include "codec/lz_expand.h"
-#include "tests/speed/plain_decode.h"
+#include "tests/work_region/plain_decode.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_bundle.h"
 #include "tools/encoder/lz_compress.h"
