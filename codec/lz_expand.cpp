@@ -229,6 +229,8 @@ std::int32_t lzExpand(std::int32_t storedSize) {
               .outCount = 0,
               .damaged = false};
 
+    // Most of a block; then the tokens near the end of the stored bytes or
+    // of the output, and whatever follows when the stored bytes run out.
     bool going = true;
     while (going && farFromTheLimits(run)) {
         checkInvariants(run);
