@@ -46,7 +46,7 @@ void decodeBlocks(benchmark::State& state, bool clearWhole) {
         }
         previousSize = block.stored.size();
         if (clearWhole) {
-            workRegionWritten();
+            clearWholeWorkRegionAtNextDecode();
         }
         decoded += decode(codec, static_cast<std::int32_t>(block.stored.size()));
         benchmark::DoNotOptimize(DecodeBuffer.data());

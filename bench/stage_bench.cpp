@@ -42,7 +42,7 @@ void BM_Stage(benchmark::State& state) {
         }
         BlockInputBuffer.fill(0);
         std::memcpy(BlockInputBuffer.data(), block.stored.data(), block.stored.size());
-        workRegionWritten();
+        clearWholeWorkRegionAtNextDecode();
         StageBlock staged{&block, {}, {}};
         lzExpand(static_cast<std::int32_t>(block.stored.size()));
         staged.lzOutput.assign(DecodeBuffer.begin(), DecodeBuffer.begin() + 8192);
@@ -80,7 +80,7 @@ void BM_Stage(benchmark::State& state) {
         benchmark::DoNotOptimize(WorkRegion.data());
     }
     // The buffers hold whatever the stages left; later benchmarks start clean.
-    workRegionWritten();
+    clearWholeWorkRegionAtNextDecode();
     blockInputWritten();
     state.SetBytesProcessed(state.iterations() * 8192);
     state.SetItemsProcessed(state.iterations());

@@ -2,7 +2,6 @@
 #include "codec/lz_expand.h"
 #include "codec/packing.h"
 #include "codec/prelude.h"
-#include "codec/work_extent.h"
 
 void packCodec10(std::int32_t length) {
     if (length < 2 || length > LzOutputLimit) {
@@ -35,5 +34,4 @@ void packCodec10(std::int32_t length) {
     // The first nibble byte's high nibble goes to the last triple.
     const std::int32_t f = 12 * (n - 1) / 8 + 1;
     d[f] = static_cast<std::uint8_t>(d[f] | highNibble(t[n]));
-    noteDecodeWritten(length);
 }

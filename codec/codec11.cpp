@@ -2,7 +2,6 @@
 #include "codec/lz_expand.h"
 #include "codec/packing.h"
 #include "codec/prelude.h"
-#include "codec/work_extent.h"
 
 void packCodec11(std::int32_t length) {
     if (length < 2 || length > LzOutputLimit) {
@@ -17,8 +16,6 @@ void packCodec11(std::int32_t length) {
     // its right value, value 0.
     d[0] = static_cast<std::uint8_t>(highNibble(t[0]) | highNibbleDown(t[n]));
     d[1] = static_cast<std::uint8_t>(lowNibbleUp(t[0]) | lowNibble(t[n]));
-    // The byte past the block is written when length % 3 == 0.
-    noteDecodeWritten(length + 1);
 
     // Values 2m + 1 (a left value) and 2m + 2 (a right value) fill bytes
     // 3m + 2 .. 3m + 4: the triple whose middle byte carries the top nibbles

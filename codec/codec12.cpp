@@ -2,7 +2,6 @@
 #include "codec/lz_expand.h"
 #include "codec/packing.h"
 #include "codec/prelude.h"
-#include "codec/work_extent.h"
 
 void packCodec12(std::int32_t length) {
     if (length < 2 || length > LzOutputLimit) {
@@ -17,7 +16,6 @@ void packCodec12(std::int32_t length) {
     // overwrites the last byte again.
     d[0] = t[length - 1];
     d[length - 1] = t[n - 1];
-    noteDecodeWritten(length);
 
     // Values 2m and 2m + 1 fill the triple at bytes 3m + 1 .. 3m + 3, both
     // taking a nibble of T[n + m]; the odd value ORs its high nibble into the

@@ -28,10 +28,9 @@ std::int32_t decodeCodec12(std::int32_t storedSize);
 
 // Every decode starts from a work region that is all zero. Instead of
 // clearing both buffers whole, each decode clears what the one before it
-// wrote: the stages record how far they wrote in either buffer. Code that
-// writes into WorkRegion by any other means calls this afterwards, so that
-// the next decode clears the whole region once.
-void workRegionWritten();
+// wrote, which lies within its length. Code that writes into WorkRegion by any
+// other means (a stage run on its own, a test's fill) calls this afterwards.
+void clearWholeWorkRegionAtNextDecode();
 
 // True when the last decode had to be cut short: the stored stream ran out
 // before its end marker, or described more than the buffers hold. What was

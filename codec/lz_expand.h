@@ -29,11 +29,3 @@ extern LzState Lz;
 // marker inside the buffers: a write would reach LzOutputLimit, or a control
 // word would be read past the end of BlockInputBuffer.
 std::int32_t lzExpand(std::int32_t storedSize);
-
-// Two bytes at inPos, low byte first; does not look at inCount. A word that
-// would lie past the end of BlockInputBuffer reads as 0 and sets Lz.damaged.
-std::uint16_t lzReadWord();
-// The stored byte at inPos (0 .. 255), or -1 once inPos has reached inCount.
-std::int32_t lzReadByte();
-// Takes the next flag bit; reloads ctrlWord the moment its 16th bit is taken.
-std::int32_t lzReadBit();

@@ -8,7 +8,6 @@
 
 #include "codec/decoders.h"
 #include "codec/lz_expand.h"
-#include "codec/work_extent.h"
 
 namespace {
 
@@ -79,8 +78,6 @@ std::int32_t reconstructPrelude(std::int32_t length) {
     // The interleave below rewrites T[0 .. 2h), so only the rest is copied.
     const std::int32_t interleaved = 2 * (n >> 1);
     std::copy(d + interleaved, d + length, ScratchBuffer.data() + interleaved);
-    noteDecodeWritten(length);
-    noteScratchWritten(length);
     interleaveHalves(n >> 1);
     return n;
 }
@@ -96,5 +93,4 @@ void interleaveHalves(std::int32_t half) {
         t[2 * j] = d[j];
         t[2 * j + 1] = d[half + j];
     }
-    noteScratchWritten(2 * half);
 }

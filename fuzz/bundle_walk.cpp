@@ -161,7 +161,7 @@ std::int32_t fetchEveryBlock(std::span<const std::uint8_t> image, WalkReport& re
         const bool decodedDamaged = LastFetchNote.decodeDamaged;
         if (codec != CodecRaw) {
             WorkRegion.fill(0xA5);
-            workRegionWritten(); // the next decode must clear what was written here
+            clearWholeWorkRegionAtNextDecode(); // the next decode must clear what was written here
             length = runBlockDecoder(codec, bytesRead);
             checkDecodeResult(codec, length, report.faults);
             result = DecodeBuffer.data();

@@ -22,7 +22,7 @@
 #include "codec/packing.h"
 #include "codec/prelude.h"
 #include "fuzz/bundle_walk.h"
-#include "fuzz/reference_lz.h"
+#include "tests/support/reference_lz.h"
 
 #ifndef FUZZ_CODEC
 #error "FUZZ_CODEC names the codec to fuzz"
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> faults;
     // Whatever the buffers held before, every decode starts from zero.
     WorkRegion.fill(0xC3);
-    workRegionWritten(); // the next decode must clear what was written here
+    clearWholeWorkRegionAtNextDecode(); // the next decode must clear what was written here
     const std::int32_t length = runBlockDecoder(FUZZ_CODEC, storedSize);
     const bool damaged = lastDecodeDamaged();
     checkDecodeResult(FUZZ_CODEC, length, faults);
@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // the reference, limits included, then the rest must give the result
     // that the decode from dirty buffers gave.
     WorkRegion.fill(0);
-    workRegionWritten();
+    clearWholeWorkRegionAtNextDecode();
     const std::int32_t lzLength = lzExpand(storedSize);
     const ReferenceLz reference = referenceLzExpand(InputCopy, storedSize, LzOutputLimit);
     if (static_cast<std::size_t>(lzLength) != reference.output.size() ||

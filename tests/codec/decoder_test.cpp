@@ -37,7 +37,7 @@ TEST_P(Decoder, RandomStreamsDecodeLikeTheReferences) {
     for (const std::int32_t length : lengths) {
         const StoredStream stream = randomStream(random, length);
         WorkRegion.fill(0xAB);
-        workRegionWritten();
+        clearWholeWorkRegionAtNextDecode();
 
         ASSERT_EQ(decode(stream.bytes), length);
         EXPECT_FALSE(lastDecodeDamaged());
@@ -56,14 +56,14 @@ TEST_P(Decoder, BlocksShorterThanTwoKeepTheLzOutput) {
     const Bytes single = {0x05, 0x00, 0x9C, 0x00, 0x00, 0x00};
 
     WorkRegion.fill(0xAB);
-    workRegionWritten();
+    clearWholeWorkRegionAtNextDecode();
     EXPECT_EQ(decode(empty), 0);
     EXPECT_FALSE(lastDecodeDamaged());
     EXPECT_TRUE(decodeZeroFrom(0));
     EXPECT_TRUE(scratchZeroFrom(0));
 
     WorkRegion.fill(0xAB);
-    workRegionWritten();
+    clearWholeWorkRegionAtNextDecode();
     EXPECT_EQ(decode(single), 1);
     EXPECT_FALSE(lastDecodeDamaged());
     EXPECT_EQ(DecodeBuffer[0], 0x9C);
@@ -77,10 +77,10 @@ TEST_P(Decoder, HistoryBeforeTheOutputIsZeroAfterAnEarlierBlock) {
     const Bytes earlier = {0x5F, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x00, 0x00, 0x00};
     const Bytes farBack = {0x0A, 0x00, 0x00, 0x0F, 0x00, 0x00, 0x00};
     WorkRegion.fill(0xAB);
-    workRegionWritten();
+    clearWholeWorkRegionAtNextDecode();
     decode(earlier);
     std::fill(ScratchBuffer.end() - 4096, ScratchBuffer.end(), 0xCD);
-    workRegionWritten();
+    clearWholeWorkRegionAtNextDecode();
 
     EXPECT_EQ(decode(farBack), 18);
     EXPECT_TRUE(decodeZeroFrom(0));
@@ -135,7 +135,7 @@ TEST_P(Decoder, ArbitraryStoredBytesStayInsideTheBuffers) {
                 byte = literalHeavy && nextRandom(random) % 64 != 0 ? 0xFF : randomByte(random);
             }
             WorkRegion.fill(0xAB);
-            workRegionWritten();
+            clearWholeWorkRegionAtNextDecode();
 
             const std::int32_t length = runDecoder(codec, size);
 

@@ -2,9 +2,13 @@
 // reloaded, operand reads past the stored bytes, and where it must stop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+
 #include "codec/decoders.h"
 #include "codec/lz_expand.h"
 #include "codec_test_support.h"
+#include "tests/support/reference_lz.h"
 
 namespace {
 
@@ -253,5 +257,105 @@ TEST(LzExpand, ControlWordPastTheInputStopsAndIsDamaged) {
     EXPECT_TRUE(Lz.damaged);
     EXPECT_EQ(Lz.inPos, BlockInputSize);
 }
+
+// Streams that reach the end of BlockInputBuffer, against the plain LZ stage:
+// every stored size from 131052 to 131072 (and one past, which is clamped),
+// for each of 18 alignments of the control words, so that one of them puts a
+// word in bytes 131070 and 131071. The stream is literals (their bytes 1 ..
+// 251) after `shift` extended copies, each of which moves the later words one
+// byte on. What lies past the stored size is the rest of the stream, or the
+// tail: zero words, which the stage runs through at once, then words that
+// are not zero.
+struct EndCase {
+    const char* name;
+    bool endMarker;
+    Bytes tail; // placed at the stored size, overwriting the stream
+};
+
+const std::vector<EndCase> EndCases = {
+    {"LiteralsToTheEnd", false, {}},
+    {"LiteralsThenEndMarker", true, {}},
+    {"ZeroWordsThenNonZeroPastStoredSize", false, {0, 0, 0, 0, 0, 0, 1, 1, 1}},
+    {"EndMarkerThenZeroWordsThenNonZero", true, {0, 0, 0, 0, 1, 0x80, 1, 0x80}},
+};
+
+void PrintTo(const EndCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// The stream for one alignment; wordAtEnd tells whether it has a control
+// word in the last two bytes of the buffer.
+Bytes streamToTheEnd(std::int32_t shift, bool endMarker, bool& wordAtEnd) {
+    StoredStream stream;
+    putLiteral(stream, 0x33);
+    for (std::int32_t i = 0; i < shift; ++i) {
+        putExtendedRef(stream, 2 + i, -1);
+    }
+    // A literal that starts at 131070 and takes its word's 16th flag puts
+    // the next word in the last two bytes and its own byte past the buffer.
+    const std::size_t lastStart = BlockInputSize - 2 - (endMarker ? 5 : 0);
+    wordAtEnd = false;
+    for (std::uint32_t i = 0; stream.bytes.size() <= lastStart; ++i) {
+        putLiteral(stream, static_cast<std::uint8_t>(1 + i % 251));
+        wordAtEnd = wordAtEnd || stream.wordPos == BlockInputSize - 2;
+    }
+    if (endMarker) {
+        putEndMarker(stream);
+    }
+    stream.bytes.resize(BlockInputSize);
+    return stream.bytes;
+}
+
+// Empty when the program's stage and the reference agree on everything.
+std::string differenceFromReference(std::int32_t storedSize) {
+    clearWholeWorkRegionAtNextDecode();
+    WorkRegion.fill(0);
+    const Bytes input(BlockInputBuffer.begin(), BlockInputBuffer.end());
+    const std::int32_t length = lzExpand(storedSize);
+    const ReferenceLz reference = referenceLzExpand(input, storedSize, LzOutputLimit);
+    std::ostringstream out;
+    if (static_cast<std::size_t>(length) != reference.output.size()) {
+        out << "length " << length << ", reference " << reference.output.size();
+    } else if (!std::equal(reference.output.begin(), reference.output.end(),
+                           DecodeBuffer.begin())) {
+        out << "output bytes differ";
+    } else if (!decodeZeroFrom(length)) {
+        out << "bytes written past the length";
+    } else if (Lz.damaged != reference.damaged) {
+        out << "damaged " << Lz.damaged << ", reference " << reference.damaged;
+    } else if (Lz.inPos != reference.inPos || Lz.ctrlWord != reference.ctrlWord ||
+               Lz.ctrlBitsLeft != reference.ctrlBitsLeft) {
+        out << "reader left at " << Lz.inPos << " with word " << Lz.ctrlWord << " and "
+            << Lz.ctrlBitsLeft << " flags, reference at " << reference.inPos << " with word "
+            << reference.ctrlWord << " and " << reference.ctrlBitsLeft << " flags";
+    }
+    return out.str();
+}
+
+class LzExpandAtTheInputEnd : public testing::TestWithParam<EndCase> {};
+
+TEST_P(LzExpandAtTheInputEnd, AgreesWithTheReferenceForEveryStoredSize) {
+    const EndCase& c = GetParam();
+    bool anyWordAtEnd = false;
+    for (std::int32_t shift = 0; shift < 18; ++shift) {
+        bool wordAtEnd = false;
+        const Bytes stream = streamToTheEnd(shift, c.endMarker, wordAtEnd);
+        anyWordAtEnd = anyWordAtEnd || wordAtEnd;
+        for (std::int32_t storedSize = BlockInputSize - 20; storedSize <= BlockInputSize + 1;
+             ++storedSize) {
+            std::copy(stream.begin(), stream.end(), BlockInputBuffer.begin());
+            const auto at = static_cast<std::size_t>(std::min(storedSize, BlockInputSize));
+            std::copy_n(c.tail.begin(), std::min(c.tail.size(), BlockInputSize - at),
+                        BlockInputBuffer.begin() + static_cast<std::ptrdiff_t>(at));
+            const std::string difference = differenceFromReference(storedSize);
+            ASSERT_EQ(difference, "") << "shift " << shift << ", stored size " << storedSize;
+        }
+    }
+    EXPECT_TRUE(anyWordAtEnd || c.endMarker)
+        << "no alignment put a control word in bytes 131070 and 131071";
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, LzExpandAtTheInputEnd, testing::ValuesIn(EndCases),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace

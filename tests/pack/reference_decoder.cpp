@@ -4,42 +4,10 @@
 #include <cstring>
 
 #include "codec/decoders.h"
+#include "codec/lz_expand.h"
+#include "tests/support/reference_lz.h"
 
 namespace {
-
-constexpr std::int32_t Capacity = 180000;
-
-struct Reader {
-    std::span<const std::uint8_t> in;
-    std::size_t pos;
-    std::uint16_t word;
-    std::int32_t left;
-};
-
-std::int32_t readByte(Reader& r) {
-    if (r.pos < r.in.size()) {
-        return r.in[r.pos++];
-    }
-    return -1;
-}
-
-std::uint16_t readWord(Reader& r) {
-    const std::uint16_t lo = r.pos < r.in.size() ? r.in[r.pos] : 0;
-    const std::uint16_t hi = r.pos + 1 < r.in.size() ? r.in[r.pos + 1] : 0;
-    r.pos += 2;
-    return static_cast<std::uint16_t>(lo | (hi << 8));
-}
-
-std::uint32_t readBit(Reader& r) {
-    const std::uint32_t bit = r.word & 1u;
-    if (--r.left == 0) {
-        r.word = readWord(r);
-        r.left = 16;
-    } else {
-        r.word = static_cast<std::uint16_t>(r.word >> 1);
-    }
-    return bit;
-}
 
 std::uint8_t low(std::uint8_t x) {
     return x & 0x0F;
@@ -56,44 +24,12 @@ std::uint8_t down(std::uint8_t x) {
 
 } // namespace
 
-std::vector<std::uint8_t> referenceLzExpand(std::span<const std::uint8_t> stored) {
-    std::vector<std::uint8_t> out;
-    Reader r{stored, 0, 0, 16};
-    r.word = readWord(r);
-    const auto at = [&](std::int64_t index) -> std::uint8_t {
-        return index < 0 ? 0 : out[static_cast<std::size_t>(index)];
-    };
-    while (out.size() < Capacity && r.pos <= stored.size() + 2) {
-        if (readBit(r) == 1) {
-            out.push_back(static_cast<std::uint8_t>(readByte(r)));
-            continue;
-        }
-        std::int32_t offset = 0;
-        std::int32_t count = 0;
-        if (readBit(r) == 0) {
-            const std::uint32_t a = readBit(r);
-            const std::uint32_t b = readBit(r);
-            count = static_cast<std::int32_t>(2 * a + b + 3);
-            offset = readByte(r) | -256;
-        } else {
-            const std::int32_t b1 = readByte(r);
-            const std::int32_t b2 = readByte(r);
-            offset = b1 | ((b2 & 0xF0) * 16 - 4096);
-            count = (b2 & 0x0F) + 3;
-            if ((b2 & 0x0F) == 0) {
-                const std::int32_t e = readByte(r);
-                if (e == 0) {
-                    break;
-                }
-                count = e + 1;
-            }
-        }
-        std::int64_t src = static_cast<std::int64_t>(out.size()) + offset;
-        for (std::int32_t i = 0; i < count && out.size() < Capacity; ++i) {
-            out.push_back(at(src++));
-        }
-    }
-    return out;
+std::vector<std::uint8_t> referenceLzBlock(std::span<const std::uint8_t> stored) {
+    // As the block fetch hands the bytes over: zeros after them up to the
+    // end of the input buffer.
+    std::vector<std::uint8_t> input(std::max<std::size_t>(stored.size(), BlockInputSize), 0);
+    std::copy(stored.begin(), stored.end(), input.begin());
+    return referenceLzExpand(input, static_cast<std::int32_t>(stored.size()), LzOutputLimit).output;
 }
 
 std::vector<std::uint8_t> referencePack(std::int32_t codec, std::span<const std::uint8_t> table) {
@@ -157,7 +93,7 @@ std::vector<std::uint8_t> referenceDecode(std::int32_t codec,
     if (codec == 0) {
         return std::vector<std::uint8_t>(stored.begin(), stored.end());
     }
-    std::vector<std::uint8_t> d = referenceLzExpand(stored);
+    std::vector<std::uint8_t> d = referenceLzBlock(stored);
     const std::size_t L = d.size();
     if (L < 2) {
         return d;

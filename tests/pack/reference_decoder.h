@@ -1,14 +1,16 @@
 #pragma once
-// An independent decoder and stream reader for checking the encoder: the LZ
-// stage, the running sums and interleave, the three packing steps, and the
-// player's way of reading triples from the decoded blocks.
+// An independent decoder and stream reader for checking the encoder: the
+// plain LZ stage, the running sums and interleave, the three packing steps,
+// and the player's way of reading triples from the decoded blocks.
 #include <cstdint>
 #include <span>
 #include <vector>
 
 #include "tools/encoder/block_encode.h"
 
-std::vector<std::uint8_t> referenceLzExpand(std::span<const std::uint8_t> stored);
+// The plain LZ stage's output for stored bytes as the block fetch hands them
+// over.
+std::vector<std::uint8_t> referenceLzBlock(std::span<const std::uint8_t> stored);
 // The packing step of codec 10, 11 or 12 on a table T of L bytes.
 std::vector<std::uint8_t> referencePack(std::int32_t codec, std::span<const std::uint8_t> table);
 // A whole block: LZ, sums, interleave, packing; codec 0 is the bytes as is.

@@ -1,4 +1,4 @@
-#include "fuzz/reference_lz.h"
+#include "tests/support/reference_lz.h"
 
 #include <algorithm>
 
@@ -7,35 +7,36 @@ namespace {
 struct Reader {
     std::span<const std::uint8_t> input;
     std::int64_t storedCount;
-    std::int64_t pos = 0;
-    std::uint32_t word = 0;
-    int bitsLeft = 16;
+    ReferenceLz& state;
     bool wordMissing = false;
 };
 
+// The next two input bytes, low byte first, whatever storedCount is.
 std::uint32_t takeWord(Reader& r) {
-    if (r.pos + 2 > static_cast<std::int64_t>(r.input.size())) {
+    if (r.state.inPos + 2 > static_cast<std::int64_t>(r.input.size())) {
         r.wordMissing = true;
         return 0;
     }
-    const auto at = static_cast<std::size_t>(r.pos);
-    r.pos += 2;
+    const auto at = static_cast<std::size_t>(r.state.inPos);
+    r.state.inPos += 2;
     return r.input[at] + 256u * r.input[at + 1];
 }
 
+// The next stored byte, or -1 once the stored bytes are used up.
 int takeByte(Reader& r) {
-    if (r.pos >= r.storedCount) {
+    if (r.state.inPos >= r.storedCount) {
         return -1;
     }
-    return r.input[static_cast<std::size_t>(r.pos++)];
+    return r.input[static_cast<std::size_t>(r.state.inPos++)];
 }
 
+// The next flag bit; the word after is read as soon as the 16th is taken.
 int takeBit(Reader& r) {
-    const int bit = static_cast<int>(r.word % 2);
-    r.word /= 2;
-    if (--r.bitsLeft == 0) {
-        r.word = takeWord(r);
-        r.bitsLeft = 16;
+    const int bit = static_cast<int>(r.state.ctrlWord % 2);
+    r.state.ctrlWord /= 2;
+    if (--r.state.ctrlBitsLeft == 0) {
+        r.state.ctrlWord = takeWord(r);
+        r.state.ctrlBitsLeft = 16;
     }
     return bit;
 }
@@ -46,8 +47,9 @@ ReferenceLz referenceLzExpand(std::span<const std::uint8_t> input, std::int32_t 
                               std::int32_t outputLimit) {
     ReferenceLz result;
     Reader r{input,
-             std::clamp<std::int64_t>(storedCount, 0, static_cast<std::int64_t>(input.size()))};
-    r.word = takeWord(r);
+             std::clamp<std::int64_t>(storedCount, 0, static_cast<std::int64_t>(input.size())),
+             result};
+    result.ctrlWord = takeWord(r);
     std::vector<std::uint8_t>& out = result.output;
     const auto limit = static_cast<std::size_t>(outputLimit);
 
@@ -62,10 +64,9 @@ ReferenceLz referenceLzExpand(std::span<const std::uint8_t> input, std::int32_t 
         if (!bit(flag)) {
             break;
         }
-        if (flag == 1) {
+        if (flag == 1) { // literal
             if (out.size() >= limit) {
-                result.damaged = true;
-                return result;
+                break;
             }
             const int v = takeByte(r);
             out.push_back(v < 0 ? 0xFF : static_cast<std::uint8_t>(v));
@@ -75,7 +76,7 @@ ReferenceLz referenceLzExpand(std::span<const std::uint8_t> input, std::int32_t 
         if (!bit(longForm)) {
             break;
         }
-        std::int64_t distance = 0;
+        std::int64_t distance = 0; // how far back the copy starts
         std::int64_t count = 0;
         if (longForm == 0) {
             int a = 0;

@@ -1,4 +1,4 @@
-#include "tests/speed/plain_decode.h"
+#include "tests/work_region/plain_decode.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,113 +7,24 @@
 #include "bundle/track.h"
 #include "codec/decoders.h"
 #include "codec/lz_expand.h"
+#include "tests/support/reference_lz.h"
 
 PlainLzState PlainLz;
 
 namespace {
 
-std::uint16_t readWord() {
-    if (PlainLz.inPos > BlockInputSize - 2) {
-        PlainLz.damaged = true;
-        return 0;
-    }
-    const std::uint32_t low = BlockInputBuffer[static_cast<std::size_t>(PlainLz.inPos)];
-    const std::uint32_t high = BlockInputBuffer[static_cast<std::size_t>(PlainLz.inPos) + 1];
-    PlainLz.inPos += 2;
-    return static_cast<std::uint16_t>(low | high << 8);
-}
-
-std::int32_t readByte() {
-    if (PlainLz.inPos >= PlainLz.inCount) {
-        return -1;
-    }
-    return BlockInputBuffer[static_cast<std::size_t>(PlainLz.inPos++)];
-}
-
-std::int32_t readBit() {
-    const std::int32_t bit = PlainLz.ctrlWord & 1;
-    if (--PlainLz.ctrlBitsLeft == 0) {
-        PlainLz.ctrlWord = readWord();
-        PlainLz.ctrlBitsLeft = 16;
-    } else {
-        PlainLz.ctrlWord = static_cast<std::uint16_t>(PlainLz.ctrlWord >> 1);
-    }
-    return bit;
-}
-
-// Byte by byte, ascending; an index before the output reads ScratchBuffer's
-// end, the bytes just before DecodeBuffer in the work region.
-void copyBack(std::int32_t offset, std::int32_t count) {
-    for (std::int32_t i = 0; i < count; ++i) {
-        const std::int32_t source = PlainLz.outCount + offset;
-        DecodeBuffer[static_cast<std::size_t>(PlainLz.outCount)] =
-            source < 0 ? ScratchBuffer[static_cast<std::size_t>(WorkBufferSize + source)]
-                       : DecodeBuffer[static_cast<std::size_t>(source)];
-        ++PlainLz.outCount;
-    }
-}
-
+// The plain LZ stage into DecodeBuffer, its reader's last state in PlainLz.
 std::int32_t lzExpandPlain(std::int32_t storedSize) {
-    PlainLz = PlainLzState{.inPos = 0,
+    const ReferenceLz lz = referenceLzExpand(BlockInputBuffer, storedSize, LzOutputLimit);
+    std::copy(lz.output.begin(), lz.output.end(), DecodeBuffer.begin());
+    const auto outCount = static_cast<std::int32_t>(lz.output.size());
+    PlainLz = PlainLzState{.inPos = static_cast<std::int32_t>(lz.inPos),
                            .inCount = std::clamp(storedSize, 0, BlockInputSize),
-                           .ctrlWord = 0,
-                           .ctrlBitsLeft = 16,
-                           .outCount = 0,
-                           .damaged = false};
-    PlainLz.ctrlWord = readWord();
-    for (;;) {
-        const std::int32_t isLiteral = readBit();
-        if (PlainLz.damaged) {
-            break;
-        }
-        if (isLiteral != 0) {
-            if (PlainLz.outCount >= LzOutputLimit) {
-                PlainLz.damaged = true;
-                break;
-            }
-            DecodeBuffer[static_cast<std::size_t>(PlainLz.outCount++)] =
-                static_cast<std::uint8_t>(readByte());
-            continue;
-        }
-        const std::int32_t isLong = readBit();
-        if (PlainLz.damaged) {
-            break;
-        }
-        std::int32_t offset = 0;
-        std::int32_t count = 0;
-        if (isLong == 0) {
-            const std::int32_t a = readBit();
-            if (PlainLz.damaged) {
-                break;
-            }
-            const std::int32_t b = readBit();
-            if (PlainLz.damaged) {
-                break;
-            }
-            count = 2 * a + b + 3;
-            offset = readByte() | -256;
-        } else {
-            const std::int32_t b1 = readByte();
-            const std::int32_t b2 = readByte();
-            offset = b1 | ((b2 & 0xF0) * 16 - 4096);
-            count = (b2 & 0x0F) + 3;
-            if ((b2 & 0x0F) == 0) {
-                const std::int32_t e = readByte();
-                if (e == 0) {
-                    break;
-                }
-                count = e + 1;
-            }
-        }
-        const std::int32_t room = LzOutputLimit - PlainLz.outCount;
-        if (count > room) {
-            copyBack(offset, room);
-            PlainLz.damaged = true;
-            break;
-        }
-        copyBack(offset, count);
-    }
-    return PlainLz.outCount;
+                           .ctrlWord = static_cast<std::uint16_t>(lz.ctrlWord),
+                           .ctrlBitsLeft = static_cast<std::uint16_t>(lz.ctrlBitsLeft),
+                           .outCount = outCount,
+                           .damaged = lz.damaged};
+    return outCount;
 }
 
 constexpr std::uint8_t low(std::uint8_t x) {
