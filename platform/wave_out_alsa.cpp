@@ -388,7 +388,7 @@ void feedDevice(std::unique_lock<std::mutex>& lock) {
         }
     }
     const auto period = static_cast<int>(Alsa.periodFrames * 1000 / Device.framesPerSecond);
-    sleepUntilWoken(lock, std::max(2 * period, 5), true);
+    sleepUntilWoken(lock, std::max(period, 5), true);
 }
 
 void runDevice() {

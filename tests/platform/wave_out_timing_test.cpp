@@ -174,7 +174,11 @@ class WaveOutTiming : public testing::Test {
 TEST_F(WaveOutTiming, PlaysEveryFrameInOrderAndClosesWhenTheLastHasBeenPlayed) {
     const Watchdog watchdog(20s);
     NumberedBuffers buffers = numbered(6, 4096);
-    open(FakeAlsaSettings{});
+    // ALSA's buffer as the layer asks for it: 400 ms, in periods of 100 ms.
+    FakeAlsaSettings settings;
+    settings.bufferFrames = 8820;
+    settings.periodFrames = 2205;
+    open(settings);
     const auto started = Clock::now();
     queueAll(buffers);
     ASSERT_TRUE(waitForDone(buffers.headers.size(), 5s));
