@@ -42,11 +42,10 @@ void loadBenchTrack(const std::string& path, std::uint32_t offset) {
         std::fclose(BundleFile);
     }
     std::FILE* const file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr || loadTrack(file, offset) != TrackLoad::Loaded) {
+    if (file == nullptr || loadTrack(file, offset).outcome != TrackLoad::Loaded) {
         std::fprintf(stderr, "cannot load the benchmark track from %s\n", path.c_str());
         std::exit(1);
     }
-    BlockProgressShown = false;
     // The decoder benchmarks fill BlockInputBuffer themselves.
     blockInputWritten();
 }

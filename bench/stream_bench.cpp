@@ -19,7 +19,7 @@ void BM_FetchBlock(benchmark::State& state) {
         if (Blocks.nextIndex >= Blocks.count) {
             Blocks.nextIndex = 0;
         }
-        fetched += fetchBlock(destination) == 0 ? 1 : 0;
+        fetched += fetchNextBlock(destination).status == 0 ? 1 : 0;
         benchmark::DoNotOptimize(StreamBuffer.data());
     }
     state.SetBytesProcessed(fetched * StreamBlockSize);

@@ -8,10 +8,6 @@
 #include "codec/decoders.h"
 #include "platform/files.h"
 
-bool BlockProgressShown = true;
-BlockFetchNote LastFetchNote{};
-std::int32_t NotedFetchCount = 0;
-
 namespace {
 
 // Every byte of BlockInputBuffer from here on is zero.
@@ -35,13 +31,22 @@ void blockInputWritten() {
     BlockInputEnd = BlockInputSize;
 }
 
+bool fetchNoted(const BlockFetchNote& note) {
+    return note.decodeDamaged || note.storedSizeCut || note.resultCut || note.readShort;
+}
+
+void showBlockProgress(std::int32_t index) {
+    std::printf("\b\b\b\b\b\b\b\b\b\b\b\b\b%6d/%6d", index, Blocks.count);
+}
+
 std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
     // Shown before the end test and before the index advances: fetching block
     // i shows i/count, and the call that finds no block left shows count/count.
-    if (BlockProgressShown) {
-        std::printf("\b\b\b\b\b\b\b\b\b\b\b\b\b%6d/%6d", Blocks.nextIndex, Blocks.count);
-    }
+    showBlockProgress(Blocks.nextIndex);
+    return fetchNextBlock(destination).status;
+}
 
+BlockFetch fetchNextBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
     const std::int32_t index = Blocks.nextIndex;
     // The index advances also on the call that finds no block; it stops one
     // past the end so that further calls cannot overflow it.
@@ -49,7 +54,7 @@ std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
         ++Blocks.nextIndex;
     }
     if (index > Blocks.count - 1) {
-        return NoBlockLeft;
+        return {.status = NoBlockLeft, .note = {}};
     }
 
     seekFile(BundleFile, Blocks.absoluteOffset[index]);
@@ -60,10 +65,6 @@ std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
     const auto bytesRead =
         static_cast<std::int32_t>(std::fread(BlockInputBuffer.data(), 1, wanted, BundleFile));
     clearBlockInputFrom(bytesRead, static_cast<std::int32_t>(wanted));
-    LastFetchNote = {.decodeDamaged = false,
-                     .storedSizeCut = wanted != storedSize,
-                     .resultCut = false,
-                     .readShort = static_cast<std::size_t>(bytesRead) != wanted};
 
     const std::int32_t codec = Blocks.codec[index];
     std::int32_t length = bytesRead;
@@ -76,18 +77,17 @@ std::int32_t fetchBlock(std::span<std::uint8_t, StreamBlockSize> destination) {
     }
     const bool raw = codec == CodecRaw;
     const std::uint8_t* const result = raw ? BlockInputBuffer.data() : DecodeBuffer.data();
-    LastFetchNote.decodeDamaged = !raw && lastDecodeDamaged();
-    LastFetchNote.resultCut = length > StreamBlockSize;
-    if (LastFetchNote.decodeDamaged || LastFetchNote.storedSizeCut || LastFetchNote.resultCut ||
-        LastFetchNote.readShort) {
-        ++NotedFetchCount;
-    }
-    if (LastFetchNote.readShort) {
-        return BundleEndsInBlock;
+    const BlockFetch fetch{.status = 0,
+                           .note = {.decodeDamaged = !raw && lastDecodeDamaged(),
+                                    .storedSizeCut = wanted != storedSize,
+                                    .resultCut = length > StreamBlockSize,
+                                    .readShort = static_cast<std::size_t>(bytesRead) != wanted}};
+    if (fetch.note.readShort) {
+        return {.status = BundleEndsInBlock, .note = fetch.note};
     }
     // The stream reader uses 8192 bytes of a block; anything past them is cut.
     // A block the decoder found damaged still delivers what it decoded.
     length = std::clamp(length, 0, StreamBlockSize);
     std::memcpy(destination.data(), result, static_cast<std::size_t>(length));
-    return 0;
+    return fetch;
 }

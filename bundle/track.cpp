@@ -8,9 +8,6 @@
 BlockTable Blocks{};
 std::FILE* BundleFile = nullptr;
 std::uint32_t TrackStreamOffset = 0;
-std::uint32_t LastMagicRead = 0;
-std::int32_t DroppedEntries = 0;
-bool DroppedEntryShown = true;
 
 namespace {
 
@@ -27,8 +24,10 @@ std::uint32_t littleEndian32(std::span<const std::uint8_t, 4> bytes) {
            (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[3]} << 24);
 }
 
-// False when the entry trips the block limit.
-bool addBlock(std::uint32_t blockOffset, std::uint32_t storedSize, std::uint32_t codec) {
+enum class EntryAdd { Added, Dropped, Full };
+
+// Full when the entry trips the block limit.
+EntryAdd addBlock(std::uint32_t blockOffset, std::uint32_t storedSize, std::uint32_t codec) {
     const std::int32_t slot = Blocks.count;
     Blocks.absoluteOffset[slot] = std::int64_t{TrackStreamOffset} + blockOffset;
     Blocks.storedSize[slot] = static_cast<std::int32_t>(storedSize);
@@ -38,57 +37,76 @@ bool addBlock(std::uint32_t blockOffset, std::uint32_t storedSize, std::uint32_t
     // The limit is tested first: once 4096 blocks are in, any further entry
     // ends the load, whatever its codec.
     if (Blocks.count > MaxBlocks) {
-        return false;
+        return EntryAdd::Full;
     }
     const std::int32_t kind = Blocks.codec[slot];
     if (kind != CodecRaw && kind != Codec10 && kind != Codec11 && kind != Codec12) {
-        if (DroppedEntryShown) {
-            std::printf("Out of type range: %d!\n", kind);
-        }
         --Blocks.count;
-        ++DroppedEntries;
+        return EntryAdd::Dropped;
     }
-    return true;
+    return EntryAdd::Added;
 }
 
 } // namespace
 
-TrackLoad loadTrack(std::FILE* bundle, std::uint32_t streamOffset) {
+TrackOpening readTrackHeader(std::FILE* bundle, std::uint32_t streamOffset) {
     BundleFile = bundle;
     TrackStreamOffset = streamOffset;
     Blocks.count = 0;
     Blocks.nextIndex = 0;
-    DroppedEntries = 0;
     seekFile(bundle, streamOffset);
 
     std::array<std::uint8_t, HeaderSize> header{};
     const std::size_t headerRead = std::fread(header.data(), 1, header.size(), bundle);
     const std::span<const std::uint8_t, HeaderSize> fields(header);
-    LastMagicRead = littleEndian32(fields.first<4>());
+    TrackOpening opening{.outcome = TrackLoad::Loaded,
+                         .magic = littleEndian32(fields.first<4>()),
+                         .droppedEntries = 0,
+                         .droppedCodec = 0,
+                         .entriesLeft = 0};
     if (headerRead >= 4 &&
         (header[0] != 'C' || header[1] != 'O' || header[2] != 'M' || header[3] != 'P')) {
-        return TrackLoad::WrongMagic;
+        opening.outcome = TrackLoad::WrongMagic;
+    } else if (headerRead != header.size()) {
+        // A copy that ends inside the header or the table is damaged: stop
+        // rather than use bytes that were never read.
+        opening.outcome = TrackLoad::HeaderCut;
+    } else {
+        opening.entriesLeft = bigEndian32(fields.subspan<4, 4>());
     }
-    // A copy that ends inside the header or the table is damaged: stop rather
-    // than use bytes that were never read.
-    if (headerRead != header.size()) {
-        return TrackLoad::HeaderCut;
-    }
+    return opening;
+}
 
-    const std::uint32_t blockCount = bigEndian32(fields.subspan<4, 4>());
-    for (std::uint32_t entryIndex = 0; entryIndex < blockCount; ++entryIndex) {
+bool loadTableEntries(TrackOpening& opening) {
+    while (opening.outcome == TrackLoad::Loaded && opening.entriesLeft > 0) {
+        --opening.entriesLeft;
         std::array<std::uint8_t, EntrySize> entry{};
-        if (std::fread(entry.data(), 1, entry.size(), bundle) != entry.size()) {
-            return TrackLoad::TableCut;
+        if (std::fread(entry.data(), 1, entry.size(), BundleFile) != entry.size()) {
+            opening.outcome = TrackLoad::TableCut;
+            break;
         }
         const std::span<const std::uint8_t, EntrySize> entryFields(entry);
-        if (!addBlock(bigEndian32(entryFields.subspan<0, 4>()),
-                      bigEndian32(entryFields.subspan<4, 4>()),
-                      bigEndian32(entryFields.subspan<8, 4>()))) {
-            return TrackLoad::TooManyBlocks;
+        const std::uint32_t codec = bigEndian32(entryFields.subspan<8, 4>());
+        const EntryAdd added = addBlock(bigEndian32(entryFields.subspan<0, 4>()),
+                                        bigEndian32(entryFields.subspan<4, 4>()), codec);
+        if (added == EntryAdd::Full) {
+            opening.outcome = TrackLoad::TooManyBlocks;
+            break;
+        }
+        if (added == EntryAdd::Dropped) {
+            ++opening.droppedEntries;
+            opening.droppedCodec = static_cast<std::int32_t>(codec);
+            return true;
         }
     }
-    return TrackLoad::Loaded;
+    return false;
+}
+
+TrackOpening loadTrack(std::FILE* bundle, std::uint32_t streamOffset) {
+    TrackOpening opening = readTrackHeader(bundle, streamOffset);
+    while (loadTableEntries(opening)) {
+    }
+    return opening;
 }
 
 void openTrack(const char* bundlePath, std::uint32_t streamOffset) {
@@ -97,11 +115,16 @@ void openTrack(const char* bundlePath, std::uint32_t streamOffset) {
         std::printf("%s not found\n", bundlePath);
         std::exit(1);
     }
-    switch (loadTrack(bundle, streamOffset)) {
+    // Each entry of an unknown codec is reported as it is dropped.
+    TrackOpening opening = readTrackHeader(bundle, streamOffset);
+    while (loadTableEntries(opening)) {
+        std::printf("Out of type range: %d!\n", opening.droppedCodec);
+    }
+    switch (opening.outcome) {
     case TrackLoad::Loaded:
         return;
     case TrackLoad::WrongMagic:
-        std::printf("Magic: %x!\n", LastMagicRead);
+        std::printf("Magic: %x!\n", opening.magic);
         std::printf(
             "You must point at X:\\zelvor\\zelvormusic.bun, where X is your CDROM drive!\n");
         break;

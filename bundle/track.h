@@ -35,18 +35,27 @@ enum class TrackLoad {
     TooManyBlocks, // more than MaxBlocks entries would be accepted
 };
 
-// Reads the track header at streamOffset of an open bundle and loads the
-// block table, making bundle the file that the block fetch reads. Entries of
-// an unknown codec are reported ("Out of type range") and dropped as they
-// are read; every other failure is left to the caller to report.
-TrackLoad loadTrack(std::FILE* bundle, std::uint32_t streamOffset);
-// The four bytes read where the magic should be, as a little-endian number.
-extern std::uint32_t LastMagicRead;
-// Entries of an unknown codec that the last loadTrack dropped.
-extern std::int32_t DroppedEntries;
-// The player reports each dropped entry; tools that report them in their own
-// words turn the message off.
-extern bool DroppedEntryShown;
+// What loading a track found: how it ended, the four bytes read where the
+// magic should be (as a little-endian number) and the entries of an unknown
+// codec dropped so far.
+struct TrackOpening {
+    TrackLoad outcome;
+    std::uint32_t magic;
+    std::int32_t droppedEntries;
+    std::int32_t droppedCodec; // the codec of the entry dropped last
+    std::uint32_t entriesLeft; // table entries not read yet
+};
+
+// Reads the track header at streamOffset of an open bundle, making bundle the
+// file that the block fetch reads, and empties the block table. Prints
+// nothing; the table is loaded by loadTableEntries.
+TrackOpening readTrackHeader(std::FILE* bundle, std::uint32_t streamOffset);
+// Loads the block table's entries until the table ends or fails (false), or
+// until an entry of an unknown codec is dropped (true: opening.droppedCodec
+// tells which, and loading goes on with the next call).
+bool loadTableEntries(TrackOpening& opening);
+// Both of the above: the whole table, dropping unknown entries silently.
+TrackOpening loadTrack(std::FILE* bundle, std::uint32_t streamOffset);
 
 // Opens the bundle, checks the track header at streamOffset and loads the
 // block table. Returns only on success; every failure prints its message and

@@ -115,7 +115,8 @@ std::int32_t fetchEveryBlock(std::span<const std::uint8_t> image, WalkReport& re
         const auto slot = static_cast<std::size_t>(i);
         destination.fill(Untouched);
         std::copy(previous.begin(), previous.end(), destination.begin());
-        const std::int32_t fetched = fetchBlock(block);
+        const BlockFetch fetch = fetchNextBlock(block);
+        const std::int32_t fetched = fetch.status;
 
         // The bytes the read must have brought in: the stored size, cut to
         // the input buffer, as far as the image reaches.
@@ -132,7 +133,7 @@ std::int32_t fetchEveryBlock(std::span<const std::uint8_t> image, WalkReport& re
                   cut ? "a block cut short was not reported" : "a whole block not delivered", i);
             return tag;
         }
-        if (LastFetchNote.readShort != cut) {
+        if (fetch.note.readShort != cut) {
             fault(report, "read short noted wrongly", i);
         }
         if (cut && cutBlock == Blocks.count) {
@@ -148,7 +149,7 @@ std::int32_t fetchEveryBlock(std::span<const std::uint8_t> image, WalkReport& re
                       0)) {
             fault(report, "block input not zero past the bytes read", i);
         }
-        if (LastFetchNote.storedSizeCut != (storedSize > BlockInputSize)) {
+        if (fetch.note.storedSizeCut != (storedSize > BlockInputSize)) {
             fault(report, "stored size cut noted wrongly", i);
         }
 
@@ -158,7 +159,7 @@ std::int32_t fetchEveryBlock(std::span<const std::uint8_t> image, WalkReport& re
         const std::int32_t codec = Blocks.codec[slot];
         std::int32_t length = bytesRead;
         const std::uint8_t* result = BlockInputBuffer.data();
-        const bool decodedDamaged = LastFetchNote.decodeDamaged;
+        const bool decodedDamaged = fetch.note.decodeDamaged;
         if (codec != CodecRaw) {
             WorkRegion.fill(0xA5);
             clearWholeWorkRegionAtNextDecode(); // the next decode must clear what was written here
@@ -171,7 +172,7 @@ std::int32_t fetchEveryBlock(std::span<const std::uint8_t> image, WalkReport& re
         } else if (decodedDamaged) {
             fault(report, "raw block noted as a damaged decode", i);
         }
-        if (LastFetchNote.resultCut != (length > StreamBlockSize)) {
+        if (fetch.note.resultCut != (length > StreamBlockSize)) {
             fault(report, "result cut noted wrongly", i);
         }
         // A block cut short delivers nothing: its missing bytes would be noise.
@@ -189,13 +190,13 @@ std::int32_t fetchEveryBlock(std::span<const std::uint8_t> image, WalkReport& re
         }
 
         report.damagedBlocks += decodedDamaged ? 1 : 0;
-        report.cutBlocks += LastFetchNote.storedSizeCut || LastFetchNote.resultCut ? 1 : 0;
+        report.cutBlocks += fetch.note.storedSizeCut || fetch.note.resultCut ? 1 : 0;
         if (i == 0 && !cut) {
             tag = findTag(block);
         }
         std::copy_n(destination.begin(), StreamBlockSize, previous.begin());
     }
-    if (fetchBlock(block) != -1 || fetchBlock(block) != -1) {
+    if (fetchNextBlock(block).status != -1 || fetchNextBlock(block).status != -1) {
         fault(report, "fetch past the last block did not report the end");
     }
     if (Blocks.nextIndex != Blocks.count + 1) {
@@ -336,11 +337,10 @@ WalkReport walkBundle(std::span<const std::uint8_t> image, std::uint32_t streamO
         fault(report, "cannot make a file of the image");
         return report;
     }
-    BlockProgressShown = false;
     // The stream buffer is program-wide; the player starts with it zero.
     StreamBuffer.fill(0);
 
-    const TrackLoad load = loadTrack(file, streamOffset);
+    const TrackLoad load = loadTrack(file, streamOffset).outcome;
     report.outcome = outcomeOfLoad(load);
     if (load == TrackLoad::Loaded) {
         checkTable(report);
@@ -349,7 +349,8 @@ WalkReport walkBundle(std::span<const std::uint8_t> image, std::uint32_t streamO
         const std::int32_t tag = fetchEveryBlock(image, report, cutBlock);
         // Loaded again for playback, as the player loads the table once and
         // then streams.
-        if (loadTrack(file, streamOffset) != TrackLoad::Loaded || Blocks.count != report.blocks) {
+        if (loadTrack(file, streamOffset).outcome != TrackLoad::Loaded ||
+            Blocks.count != report.blocks) {
             fault(report, "the same track loaded differently the second time");
         } else {
             streamEveryBatch(tag, cutBlock, report);

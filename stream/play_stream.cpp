@@ -12,8 +12,24 @@ void printBundleEnd() {
     std::printf("The bundle ends inside block %d of %d...\n", BundleEndBlock, Blocks.count);
 }
 
+namespace {
+
+// The progress text of every block fetched since the table's index stood at
+// firstIndex: each fetch shows its index, the one that finds no block left
+// shows count/count.
+void showProgressSince(std::int32_t firstIndex) {
+    for (std::int32_t index = firstIndex; index < Blocks.nextIndex; ++index) {
+        showBlockProgress(index);
+    }
+}
+
+} // namespace
+
 void playStream() {
-    switch (beginStream()) {
+    std::int32_t shownIndex = Blocks.nextIndex;
+    const StreamStart start = beginStream();
+    showProgressSince(shownIndex);
+    switch (start) {
     case StreamStart::NoBlocks:
         std::exit(1);
     case StreamStart::NoDataTag:
@@ -30,7 +46,13 @@ void playStream() {
     waveRingOpen();
     releaseConsoleSignals();
     // A partial batch at the end of the data is not played.
-    while (fillBatch() == SampleBatchSize) {
+    for (;;) {
+        shownIndex = Blocks.nextIndex;
+        const bool whole = fillBatch() == SampleBatchSize;
+        showProgressSince(shownIndex);
+        if (!whole) {
+            break;
+        }
         waveRingSubmit(SampleBuffer.data(), SampleBatchBytes);
         SampleCount = 0;
         if (keyWaiting()) {

@@ -10,6 +10,8 @@ std::array<std::uint8_t, StreamBlockSize + StreamTailSize> StreamBuffer{};
 std::array<std::int16_t, SampleBatchSize> SampleBuffer{};
 std::int32_t SampleCount = 0;
 std::int32_t BundleEndBlock = -1;
+BlockFetchNote LastStreamNote{};
+std::int32_t NotedBlocks = 0;
 
 namespace {
 
@@ -32,16 +34,24 @@ void storeTriple(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2) {
     SampleCount += 2;
 }
 
+// Fetches the next block into StreamBuffer and records what it found; false
+// when nothing was delivered, which ends the stream.
+bool fetchStreamBlock() {
+    const BlockFetch fetch = fetchNextBlock(currentBlock());
+    LastStreamNote = fetch.note;
+    NotedBlocks += fetchNoted(fetch.note) ? 1 : 0;
+    if (fetch.status == BundleEndsInBlock) {
+        BundleEndBlock = Blocks.nextIndex - 1;
+    }
+    StreamEnded = fetch.status != 0;
+    return !StreamEnded;
+}
+
 // Takes the next stream byte, fetching the next block first when the current
 // one is used up; false at the end of the track's blocks.
 bool takeByte(std::uint8_t& byte) {
     if (StreamPosition >= StreamBlockSize) {
-        const std::int32_t fetched = fetchBlock(currentBlock());
-        if (fetched != 0) {
-            StreamEnded = true;
-            if (fetched == BundleEndsInBlock) {
-                BundleEndBlock = Blocks.nextIndex - 1;
-            }
+        if (!fetchStreamBlock()) {
             return false;
         }
         StreamPosition = 0;
@@ -58,14 +68,10 @@ StreamStart beginStream() {
     SampleCount = 0;
     StreamEnded = false;
     BundleEndBlock = -1;
-    const std::int32_t fetched = fetchBlock(currentBlock());
-    if (fetched == BundleEndsInBlock) {
-        StreamEnded = true;
-        BundleEndBlock = Blocks.nextIndex - 1;
-        return StreamStart::BundleCut;
-    }
-    if (fetched != 0) {
-        return StreamStart::NoBlocks;
+    LastStreamNote = {};
+    NotedBlocks = 0;
+    if (!fetchStreamBlock()) {
+        return BundleEndBlock >= 0 ? StreamStart::BundleCut : StreamStart::NoBlocks;
     }
     // The zero tail after the block never matches, so a tag can start at 8188
     // at the latest; the first match wins.

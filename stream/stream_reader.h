@@ -27,7 +27,13 @@ enum class StreamStart {
 // as the progress text counts), or -1 while the stream is whole.
 extern std::int32_t BundleEndBlock;
 
-// Fetches the first block and finds where the samples begin.
+// What the stream's fetches found since beginStream: the note of the last
+// block fetched, and how many blocks needed any note.
+extern BlockFetchNote LastStreamNote;
+extern std::int32_t NotedBlocks;
+
+// Fetches the first block and finds where the samples begin. Like fillBatch,
+// it prints nothing.
 StreamStart beginStream();
 
 // Fills SampleBuffer with the next batch, starting from an empty one, and
@@ -43,8 +49,9 @@ std::int32_t fillBatch();
 // after beginStream it is the whole track, the final partial batch included.
 std::int64_t samplesRemaining(std::int32_t endBlock);
 
-// Plays the open track to its end, or until a key is pressed; a track that
-// cannot be played ends the program with its message. When the bundle ends
+// Plays the open track to its end, or until a key is pressed, showing the
+// progress text of each block fetched; a track that cannot be played ends the
+// program with its message. When the bundle ends
 // inside a later block, the blocks before it play and BundleEndBlock tells
 // the driver where.
 void playStream();

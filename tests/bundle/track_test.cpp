@@ -112,6 +112,35 @@ TEST_F(OpenTrack, UnknownCodecIsDroppedAndReadingGoesOn) {
     EXPECT_EQ(Blocks.codec[1], 11);
 }
 
+// The tools' load: the same table, nothing printed, the drops and the magic
+// returned; a drop before the table is cut short still counts.
+TEST_F(OpenTrack, QuietLoadReturnsWhatItFound) {
+    const struct {
+        const char* name;
+        std::uint32_t declared;
+        TrackLoad outcome;
+        std::int32_t blocks;
+    } cases[] = {{"whole", 4, TrackLoad::Loaded, 2}, {"cut", 5, TrackLoad::TableCut, 2}};
+    for (const auto& c : cases) {
+        writeTable({tableEntry(0x100, 1, 0), tableEntry(0x200, 2, 7), tableEntry(0x300, 3, 11),
+                    tableEntry(0x400, 4, 0x80000001)},
+                   c.declared);
+        std::FILE* const file = std::fopen(bundle.c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        testing::internal::CaptureStdout();
+        const TrackOpening opening = loadTrack(file, 0x20);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << c.name;
+        EXPECT_EQ(opening.outcome, c.outcome) << c.name;
+        EXPECT_EQ(opening.magic, 0x504D4F43u) << c.name; // "COMP" read little-endian
+        EXPECT_EQ(opening.droppedEntries, 2) << c.name;
+        EXPECT_EQ(opening.droppedCodec, -2147483647) << c.name;
+        EXPECT_EQ(Blocks.count, c.blocks) << c.name;
+        EXPECT_EQ(BundleFile, file) << c.name;
+        std::fclose(file);
+        BundleFile = nullptr;
+    }
+}
+
 TEST_F(OpenTrack, ExactlyTheBlockLimitLoads) {
     writeTable(std::vector<Bytes>(MaxBlocks, tableEntry(0x10, 8192, 10)), MaxBlocks);
     openHere();

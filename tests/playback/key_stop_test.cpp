@@ -8,6 +8,7 @@
 #include <pty.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -60,11 +61,16 @@ class KeyStop : public testing::Test {
         writeFile(bundle, image);
     }
 
-    Session start() {
+    Session start() { return start(bundle, false); }
+    // reportNice: the paced device prints the nice value at open and close.
+    Session start(const std::string& path, bool reportNice) {
         Session session;
         session.pid = forkpty(&session.master, nullptr, nullptr, nullptr);
         if (session.pid == 0) {
-            execl(ZELVOR_PACED_PLAYER, ZELVOR_PACED_PLAYER, bundle.c_str(), "0",
+            if (reportNice) {
+                setenv("ZELVOR_PACED_REPORT", "1", 1);
+            }
+            execl(ZELVOR_PACED_PLAYER, ZELVOR_PACED_PLAYER, path.c_str(), "0",
                   static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -118,6 +124,83 @@ TEST_F(KeyStop, StopsAtTheNextSubmissionAndRestoresTheTerminal) {
         ASSERT_EQ(tcgetattr(session.slave, &settings), 0);
         EXPECT_NE(settings.c_lflag & ECHO, 0u);
         EXPECT_NE(settings.c_lflag & ICANON, 0u);
+        close(session.slave);
+        close(session.master);
+    }
+}
+
+// Whether this process may lower its nice value (root, or RLIMIT_NICE): a
+// child tries, so that the test itself keeps its own.
+bool mayRaisePriority() {
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(setpriority(PRIO_PROCESS, 0, getpriority(PRIO_PROCESS, 0) - 1) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// At the end of a track, played to its end or stopped by a key, the player
+// ends the progress line before the ring is closed, and plays at a raised
+// priority that it gives back before closing.
+TEST_F(KeyStop, EndsTheLineAndRestoresThePriorityBeforeClosing) {
+    const std::string shortBundle = makeTempDir() + "/zelvormusic.bun";
+    std::vector<TestBlock> blocks(6, TestBlock{patterned(8192, 9), 0});
+    std::copy_n("DATA", 4, blocks[0].stored.begin());
+    Bytes image;
+    placeTrack(image, 0x20, blocks);
+    writeFile(shortBundle, image);
+    const bool mayRaise = mayRaisePriority();
+    const int startNice = getpriority(PRIO_PROCESS, 0);
+
+    const struct {
+        const char* name;
+        const std::string& path;
+        bool pressKey;
+    } cases[] = {{"played to the end", shortBundle, false}, {"stopped by a key", bundle, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Session session = start(c.path, true);
+        ASSERT_GT(session.pid, 0);
+        if (c.pressKey) {
+            ASSERT_TRUE(waitForScreen(session, "    10/    60", 10.0)) << session.screen;
+            ASSERT_EQ(write(session.master, "q", 1), 1);
+        }
+        EXPECT_TRUE(waitForScreen(session, "[close nice", 10.0)) << session.screen;
+        int status = 0;
+        const auto until = Clock::now() + std::chrono::seconds(5);
+        while (waitpid(session.pid, &status, WNOHANG) == 0 && Clock::now() < until) {
+            readScreen(session, 10);
+        }
+        readScreen(session, 50);
+        ASSERT_TRUE(WIFEXITED(status)) << "still running or killed";
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+
+        // The last progress text, its line feed, and only then the close.
+        const std::size_t closedAt = session.screen.find("[close nice ");
+        ASSERT_NE(closedAt, std::string::npos) << session.screen;
+        const std::size_t lineStart = session.screen.rfind("\b", closedAt);
+        ASSERT_NE(lineStart, std::string::npos) << session.screen;
+        const std::string lastLine = session.screen.substr(lineStart + 1, closedAt - lineStart - 1);
+        EXPECT_TRUE(
+            lastLine.ends_with("/" + std::string(c.pressKey ? "    60" : "     6") + "\r\n"))
+            << lastLine;
+        EXPECT_TRUE(session.screen.ends_with("]\r\n")) << session.screen;
+
+        int openNice = 0;
+        int closeNice = 0;
+        const std::size_t open = session.screen.find("[open nice ");
+        ASSERT_NE(open, std::string::npos) << session.screen;
+        ASSERT_EQ(std::sscanf(session.screen.c_str() + open, "[open nice %d]", &openNice), 1);
+        ASSERT_EQ(std::sscanf(session.screen.c_str() + closedAt, "[close nice %d]", &closeNice), 1);
+        EXPECT_EQ(closeNice, startNice) << "priority not given back before the close";
+        if (mayRaise) {
+            EXPECT_LT(openNice, startNice) << "priority not raised while playing";
+        } else {
+            std::printf(
+                "[ SKIPPED  ] cannot raise the priority here: only the order was checked\n");
+        }
         close(session.slave);
         close(session.master);
     }

@@ -3,13 +3,17 @@
 // reported done. Linked in place of the ALSA layer into a test build of the
 // player, so that a key press can arrive while the track is still playing.
 // With ZELVOR_PACED_CAPTURE set, the samples of every buffer that played to
-// its end (not those a reset gave back) are appended to that file.
+// its end (not those a reset gave back) are appended to that file. With
+// ZELVOR_PACED_REPORT set, opening and closing print the caller's nice value
+// on the player's console ("[open nice N]", "[close nice N]"), so that a test
+// sees them in order with the player's own texts.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <sys/resource.h>
 #include <thread>
 
 #include "platform/wave_out.h"
@@ -30,6 +34,13 @@ namespace {
 
 WaveOutDevice Device;
 constexpr double BytesPerSecond = 88200.0;
+
+void reportNice(const char* when) {
+    if (std::getenv("ZELVOR_PACED_REPORT") != nullptr) {
+        std::printf("[%s nice %d]\n", when, getpriority(PRIO_PROCESS, 0));
+        std::fflush(stdout);
+    }
+}
 
 void report(WAVEHDR* header) {
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
@@ -71,6 +82,7 @@ MMRESULT waveOutOpen(LPHWAVEOUT device, UINT, LPCWAVEFORMATEX, DWORD_PTR callbac
     if (const char* const capture = std::getenv("ZELVOR_PACED_CAPTURE")) {
         Device.capture = std::fopen(capture, "wb");
     }
+    reportNice("open");
     Device.player = std::thread(play);
     *device = &Device;
     Device.callback(&Device, WOM_OPEN, instance, 0, 0);
@@ -128,6 +140,7 @@ MMRESULT waveOutClose(HWAVEOUT device) {
         device->closing = true;
         device->changed.notify_all();
     }
+    reportNice("close");
     device->player.join();
     if (device->capture != nullptr) {
         std::fclose(device->capture);

@@ -55,8 +55,9 @@ void recordBuffers(FetchState& state) {
 
 FetchState fetchAsTheProgramDoes() {
     FetchState state{};
-    state.result = fetchBlock(Destination);
-    state.note = LastFetchNote;
+    const BlockFetch fetch = fetchNextBlock(Destination);
+    state.result = fetch.status;
+    state.note = fetch.note;
     state.lz = {Lz.inPos, Lz.inCount, Lz.ctrlWord, Lz.ctrlBitsLeft, Lz.outCount, Lz.damaged};
     recordBuffers(state);
     return state;
@@ -84,7 +85,7 @@ std::int32_t compareEveryBlock(const std::string& path, std::uint32_t offset) {
     if (file == nullptr) {
         return 0;
     }
-    EXPECT_EQ(loadTrack(file, offset), TrackLoad::Loaded);
+    EXPECT_EQ(loadTrack(file, offset).outcome, TrackLoad::Loaded);
     std::int32_t fetched = 0;
     for (std::int32_t block = 0; block < Blocks.count; ++block) {
         // The bytes past a short result keep what the destination held.
@@ -190,13 +191,9 @@ std::vector<TestBlock> hostileBlocks() {
 
 class WorkRegionEquivalence : public testing::Test {
   protected:
-    void SetUp() override {
-        BlockProgressShown = false;
-        path = makeTempDir() + "/bundle.bun";
-    }
+    void SetUp() override { path = makeTempDir() + "/bundle.bun"; }
     void TearDown() override {
         std::filesystem::remove_all(std::filesystem::path(path).parent_path());
-        BlockProgressShown = true;
     }
     std::string path;
 };

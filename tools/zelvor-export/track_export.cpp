@@ -373,7 +373,7 @@ ExportResult exportTrack(std::int32_t number, const std::string& directory, Audi
     }
     clearPendingTemporary();
     result.written = complete;
-    result.notedBlocks = NotedFetchCount;
+    result.notedBlocks = NotedBlocks;
     return result;
 }
 

@@ -44,9 +44,6 @@ bool openBundle(const std::string& path, std::string& error) {
     // What an interrupted zelvor-pack left beside the bundle.
     removeStaleTemporariesOf(path);
     BundleSize = status.st_size;
-    // The player's console texts have no place in a tool's output.
-    BlockProgressShown = false;
-    DroppedEntryShown = false;
     return true;
 }
 
@@ -88,16 +85,15 @@ RowOpening openRow(std::int32_t row) {
     if (offset >= BundleSize) {
         return opening; // NoTrack
     }
-    NotedFetchCount = 0;
-    const TrackLoad load = loadTrack(Bundle, offset);
-    opening.magic = LastMagicRead;
+    const TrackOpening load = loadTrack(Bundle, offset);
+    opening.magic = load.magic;
     opening.blockCount = Blocks.count;
-    opening.droppedEntries = DroppedEntries;
-    switch (load) {
+    opening.droppedEntries = load.droppedEntries;
+    switch (load.outcome) {
     case TrackLoad::Loaded:
         break;
     case TrackLoad::WrongMagic:
-        opening.state = LastMagicRead == 0 ? RowState::NoTrack : RowState::WrongMagic;
+        opening.state = load.magic == 0 ? RowState::NoTrack : RowState::WrongMagic;
         return opening;
     case TrackLoad::HeaderCut:
         opening.state = RowState::HeaderCut;
@@ -136,17 +132,17 @@ RowOpening openRow(std::int32_t row) {
 
 namespace {
 
-void noteBlock(RowCheck& check, std::int32_t block) {
-    if (LastFetchNote.decodeDamaged) {
+void noteBlock(RowCheck& check, std::int32_t block, const BlockFetchNote& note) {
+    if (note.decodeDamaged) {
         check.decodeDamaged.push_back(block);
     }
-    if (LastFetchNote.storedSizeCut) {
+    if (note.storedSizeCut) {
         check.storedSizeCut.push_back(block);
     }
-    if (LastFetchNote.resultCut) {
+    if (note.resultCut) {
         check.resultCut.push_back(block);
     }
-    if (LastFetchNote.readShort) {
+    if (note.readShort) {
         check.readShort.push_back(block);
     }
 }
@@ -164,10 +160,14 @@ RowCheck checkRow(std::int32_t row) {
     // beginStream has fetched block 0; the rest need only be fetched, since
     // reading the stream itself cannot fail. Blocks after one cut short are
     // checked too: the table may place them earlier in the file.
-    noteBlock(check, 0);
+    noteBlock(check, 0, LastStreamNote);
     std::array<std::uint8_t, StreamBlockSize> block{};
-    for (std::int32_t index = Blocks.nextIndex; fetchBlock(block) != NoBlockLeft; ++index) {
-        noteBlock(check, index);
+    for (std::int32_t index = Blocks.nextIndex;; ++index) {
+        const BlockFetch fetch = fetchNextBlock(block);
+        if (fetch.status == NoBlockLeft) {
+            break;
+        }
+        noteBlock(check, index, fetch.note);
     }
     return check;
 }

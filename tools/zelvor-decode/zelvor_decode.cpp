@@ -22,12 +22,11 @@ int main(int argc, char** argv) {
     }
     std::FILE* const bundle = std::fopen(argv[1], "rb");
     if (bundle == nullptr ||
-        loadTrack(bundle, rowForNumber(static_cast<std::int32_t>(number)).streamOffset) !=
+        loadTrack(bundle, rowForNumber(static_cast<std::int32_t>(number)).streamOffset).outcome !=
             TrackLoad::Loaded) {
         std::fprintf(stderr, "cannot load track %s of %s\n", argv[2], argv[1]);
         return 1;
     }
-    BlockProgressShown = false;
     if (beginStream() != StreamStart::Ready) {
         std::fprintf(stderr, "no sample data\n");
         return 1;
