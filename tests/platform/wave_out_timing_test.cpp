@@ -225,6 +225,26 @@ TEST_F(WaveOutTiming, LastFramesHeldBackByTheDeviceArePushedOutWithSilence) {
     EXPECT_LT(took, 1.0);
 }
 
+TEST_F(WaveOutTiming, ATrackShorterThanTheStartThresholdIsStartedAndPlayed) {
+    const Watchdog watchdog(20s);
+    // Less than ALSA's buffer, which a PCM fills before it starts by itself.
+    NumberedBuffers buffers = numbered(1, 1000);
+    FakeAlsaSettings settings;
+    settings.bufferFrames = 8820;
+    settings.periodFrames = 2205;
+    open(settings);
+    queueAll(buffers);
+    ASSERT_TRUE(waitForDone(1, 2s));
+    const auto closing = Clock::now();
+    step("close a short track");
+    ASSERT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+    const std::vector<std::uint32_t> played = playedFrames();
+    ASSERT_EQ(played.size(), 1000u);
+    EXPECT_EQ(played.back(), 1000u);
+    // 1000 frames last 45 ms.
+    EXPECT_LT(Clock::now() - closing, 1s);
+}
+
 TEST_F(WaveOutTiming, ResetWhilePausingSlowlyReturnsAndGivesEverythingBack) {
     const Watchdog watchdog(20s);
     for (int round = 0; round < 6; ++round) {
