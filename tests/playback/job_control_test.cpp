@@ -27,7 +27,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr tcflag_t KeyModeFlags = ICANON | ECHO;
+// The flags key mode clears: all of them set is the terminal as the shell
+// keeps it.
+constexpr tcflag_t ShellModeFlags = ICANON | ECHO;
 
 struct JobStart {
     const char* player = ZELVOR_PACED_PLAYER;
@@ -172,7 +174,7 @@ void collect(Job& job, int waitMs) {
 tcflag_t terminalFlags(const Job& job) {
     termios settings{};
     tcgetattr(job.slave, &settings);
-    return settings.c_lflag & KeyModeFlags;
+    return settings.c_lflag & ShellModeFlags;
 }
 
 // Waits, with a deadline, until the condition holds.
@@ -201,6 +203,16 @@ int waitingInput(const Job& job) {
 
 void type(const Job& job, const std::string& keys) {
     ASSERT_EQ(write(job.master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+}
+
+// A key typed to a player in key mode stops it before the end of its 60
+// blocks; every key is read and the terminal is as the shell left it.
+void expectAKeyToStopIt(Job& job) {
+    type(job, "q");
+    EXPECT_TRUE(waitForReport(job, "exited 0\n", 2)) << job.reported;
+    EXPECT_EQ(job.screen.find("    60/    60"), std::string::npos) << "the key did not stop it";
+    EXPECT_EQ(waitingInput(job), 0);
+    EXPECT_EQ(terminalFlags(job), ShellModeFlags);
 }
 
 // Whatever happened, nothing is left running.
@@ -257,7 +269,7 @@ TEST_F(JobControl, StartedInTheBackgroundItPlaysOnWithoutKeys) {
     EXPECT_EQ(job.reported.find("stopped"), std::string::npos) << job.reported;
     EXPECT_NE(job.screen.find("    36/    36"), std::string::npos) << "did not play to the end";
     EXPECT_EQ(waitingInput(job), 2) << "the line typed was read";
-    EXPECT_EQ(terminalFlags(job), KeyModeFlags);
+    EXPECT_EQ(terminalFlags(job), ShellModeFlags);
     finish(job);
 }
 
@@ -267,14 +279,10 @@ TEST_F(JobControl, BroughtToTheForegroundItTakesKeyModeAndAKeyStopsIt) {
     ASSERT_GT(job.shell, 0);
     ASSERT_TRUE(waitUntil(job, 5, [&job] { return job.screen.find("2/") != std::string::npos; }))
         << job.screen << job.reported;
-    EXPECT_EQ(terminalFlags(job), KeyModeFlags);
+    EXPECT_EQ(terminalFlags(job), ShellModeFlags);
     writeText(job.commands, "f");
     ASSERT_TRUE(waitForKeyMode(job, 2)) << "no key mode in the foreground";
-    type(job, "q");
-    EXPECT_TRUE(waitForReport(job, "exited 0\n", 2)) << job.reported;
-    EXPECT_EQ(job.screen.find("    60/    60"), std::string::npos) << "the key did not stop it";
-    EXPECT_EQ(waitingInput(job), 0);
-    EXPECT_EQ(terminalFlags(job), KeyModeFlags);
+    expectAKeyToStopIt(job);
     finish(job);
 }
 
@@ -295,16 +303,12 @@ TEST_F(JobControl, StoppedItLeavesTheTerminalAsItWasAndTakesKeyModeAgainInTheFor
         }
         ASSERT_TRUE(waitForReport(job, "stopped " + std::to_string(SIGTSTP) + "\n", 2))
             << job.reported;
-        EXPECT_EQ(terminalFlags(job), KeyModeFlags) << "left in key mode while stopped";
+        EXPECT_EQ(terminalFlags(job), ShellModeFlags) << "left in key mode while stopped";
 
         writeText(job.commands, "f");
         ASSERT_TRUE(waitForReport(job, "continued\n", 2)) << job.reported;
         EXPECT_TRUE(waitForKeyMode(job, 2)) << "no key mode after fg";
-        type(job, "q");
-        EXPECT_TRUE(waitForReport(job, "exited 0\n", 2)) << job.reported;
-        EXPECT_EQ(job.screen.find("    60/    60"), std::string::npos) << "the key did not stop it";
-        EXPECT_EQ(waitingInput(job), 0);
-        EXPECT_EQ(terminalFlags(job), KeyModeFlags);
+        expectAKeyToStopIt(job);
         finish(job);
     }
 }
@@ -334,7 +338,7 @@ TEST_F(JobControl, EndedByCtrlBackslashOrAClosedPipeItRestoresTheTerminal) {
         }
         EXPECT_TRUE(waitForReport(job, "killed " + std::to_string(c.signalNumber) + "\n", 10))
             << job.reported;
-        EXPECT_EQ(terminalFlags(job), KeyModeFlags) << "left in key mode";
+        EXPECT_EQ(terminalFlags(job), ShellModeFlags) << "left in key mode";
         finish(job);
     }
 }
