@@ -14,6 +14,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "tests/support/pty_session.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_bundle.h"
 
@@ -21,33 +22,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Session {
-    pid_t pid = -1;
-    int master = -1;
-    int slave = -1; // held open so the terminal's input queue can be inspected
-    std::string screen;
-};
-
-void readScreen(Session& session, int waitMs) {
-    pollfd ready{session.master, POLLIN, 0};
-    while (poll(&ready, 1, waitMs) > 0) {
-        char bytes[4096];
-        const ssize_t got = read(session.master, bytes, sizeof bytes);
-        if (got <= 0) {
-            return;
-        }
-        session.screen.append(bytes, static_cast<std::size_t>(got));
-        waitMs = 0;
-    }
-}
-
-bool waitForScreen(Session& session, const std::string& text, double seconds) {
-    const auto until = Clock::now() + std::chrono::duration<double>(seconds);
-    while (session.screen.find(text) == std::string::npos && Clock::now() < until) {
-        readScreen(session, 20);
-    }
-    return session.screen.find(text) != std::string::npos;
-}
+using Session = PtySession;
 
 class KeyStop : public testing::Test {
   protected:

@@ -36,6 +36,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/pty_session.h"
 #include "tests/support/run_program.h"
 #include "tests/support/stream_model.h"
 #include "tests/support/test_bundle.h"
@@ -446,25 +447,7 @@ TEST_F(SoundServer, ShortTracksEndWithinHalfASecondOfTheirLastSample) {
 
 // --- Keys on a terminal ------------------------------------------------------
 
-struct Terminal {
-    pid_t pid = -1;
-    int master = -1;
-    int slave = -1; // held open so the terminal's settings and queue can be inspected
-    std::string screen;
-};
-
-void readScreen(Terminal& terminal, int waitMs) {
-    pollfd ready{terminal.master, POLLIN, 0};
-    while (poll(&ready, 1, waitMs) > 0) {
-        char bytes[4096];
-        const ssize_t got = read(terminal.master, bytes, sizeof bytes);
-        if (got <= 0) {
-            return;
-        }
-        terminal.screen.append(bytes, static_cast<std::size_t>(got));
-        waitMs = 0;
-    }
-}
+using Terminal = PtySession;
 
 double percentile(std::vector<double> values, double fraction) {
     std::sort(values.begin(), values.end());

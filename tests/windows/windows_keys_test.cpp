@@ -16,31 +16,14 @@
 #include <unistd.h>
 #include <utmp.h>
 
+#include "tests/support/pty_session.h"
 #include "tests/windows/wine_run.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Session {
-    pid_t pid = -1;
-    int master = -1;
-    int slave = -1; // kept open so the settings can be read after the end
-    std::string screen;
-};
-
-void readScreen(Session& session, int waitMs) {
-    pollfd ready{session.master, POLLIN, 0};
-    while (poll(&ready, 1, waitMs) > 0) {
-        char bytes[4096];
-        const ssize_t got = read(session.master, bytes, sizeof bytes);
-        if (got <= 0) {
-            return;
-        }
-        session.screen.append(bytes, static_cast<std::size_t>(got));
-        waitMs = 0;
-    }
-}
+using Session = PtySession;
 
 // Wine's console draws the text a character at a time between escape
 // sequences, and spaces as cursor moves: the text with those left out.
