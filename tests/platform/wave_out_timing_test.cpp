@@ -145,6 +145,22 @@ std::vector<std::uint32_t> playedFrames() {
     return frames;
 }
 
+// ALSA's buffer as the layer asks for it: 400 ms, in periods of 100 ms.
+FakeAlsaSettings layersOwnBuffer() {
+    FakeAlsaSettings settings;
+    settings.bufferFrames = 8820;
+    settings.periodFrames = 2205;
+    return settings;
+}
+
+// The numbered frames 1 to count came first, in order.
+void expectNumberedFirst(const std::vector<std::uint32_t>& played, std::size_t count) {
+    ASSERT_GE(played.size(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+        ASSERT_EQ(played[i], i + 1) << "frame " << i;
+    }
+}
+
 class WaveOutTiming : public testing::Test {
   protected:
     void SetUp() override { clearSeen(); }
@@ -174,11 +190,7 @@ class WaveOutTiming : public testing::Test {
 TEST_F(WaveOutTiming, PlaysEveryFrameInOrderAndClosesWhenTheLastHasBeenPlayed) {
     const Watchdog watchdog(20s);
     NumberedBuffers buffers = numbered(6, 4096);
-    // ALSA's buffer as the layer asks for it: 400 ms, in periods of 100 ms.
-    FakeAlsaSettings settings;
-    settings.bufferFrames = 8820;
-    settings.periodFrames = 2205;
-    open(settings);
+    open(layersOwnBuffer());
     const auto started = Clock::now();
     queueAll(buffers);
     ASSERT_TRUE(waitForDone(buffers.headers.size(), 5s));
@@ -188,9 +200,7 @@ TEST_F(WaveOutTiming, PlaysEveryFrameInOrderAndClosesWhenTheLastHasBeenPlayed) {
 
     const std::vector<std::uint32_t> played = playedFrames();
     ASSERT_EQ(played.size(), 6u * 4096);
-    for (std::size_t i = 0; i < played.size(); ++i) {
-        ASSERT_EQ(played[i], i + 1) << "frame " << i;
-    }
+    expectNumberedFirst(played, played.size());
     // 24576 frames last 1.11 s; the close waits for the last of them and
     // not much longer.
     EXPECT_GT(took, 1.0);
@@ -212,10 +222,7 @@ TEST_F(WaveOutTiming, LastFramesHeldBackByTheDeviceArePushedOutWithSilence) {
     const double took = std::chrono::duration<double>(Clock::now() - closing).count();
 
     const std::vector<std::uint32_t> played = playedFrames();
-    ASSERT_GE(played.size(), 3u * 4096);
-    for (std::size_t i = 0; i < 3 * 4096; ++i) {
-        ASSERT_EQ(played[i], i + 1) << "frame " << i;
-    }
+    expectNumberedFirst(played, 3 * 4096);
     for (std::size_t i = 3 * 4096; i < played.size(); ++i) {
         ASSERT_EQ(played[i], 0u) << "only silence follows";
     }
@@ -229,10 +236,7 @@ TEST_F(WaveOutTiming, ATrackShorterThanTheStartThresholdIsStartedAndPlayed) {
     const Watchdog watchdog(20s);
     // Less than ALSA's buffer, which a PCM fills before it starts by itself.
     NumberedBuffers buffers = numbered(1, 1000);
-    FakeAlsaSettings settings;
-    settings.bufferFrames = 8820;
-    settings.periodFrames = 2205;
-    open(settings);
+    open(layersOwnBuffer());
     queueAll(buffers);
     ASSERT_TRUE(waitForDone(1, 2s));
     const auto closing = Clock::now();
